@@ -1,0 +1,61 @@
+#pragma once
+
+#include "MainComponent.h"
+
+/** The process frame: one main window whose whole content is the main component. */
+class oh_installerApplication final : public juce::JUCEApplication
+{
+public:
+    oh_installerApplication() = default;
+
+    const juce::String getApplicationName() override       { return JUCE_APPLICATION_NAME_STRING; }
+    const juce::String getApplicationVersion() override    { return JUCE_APPLICATION_VERSION_STRING; }
+    bool moreThanOneInstanceAllowed() override             { return true; }
+
+    void initialise (const juce::String&) override
+    {
+        mainWindow = std::make_unique<MainWindow> (getApplicationName());
+    }
+
+    void shutdown() override
+    {
+        mainWindow = nullptr;
+    }
+
+    void anotherInstanceStarted (const juce::String&) override {}
+
+    void systemRequestedQuit() override
+    {
+        quit();
+    }
+
+    //==============================================================================
+    class MainWindow final : public juce::DocumentWindow
+    {
+    public:
+        explicit MainWindow (const juce::String& name)
+            : DocumentWindow (name,
+                              juce::Desktop::getInstance().getDefaultLookAndFeel()
+                                  .findColour (juce::ResizableWindow::backgroundColourId),
+                              DocumentWindow::allButtons)
+        {
+            setUsingNativeTitleBar (true);
+            setContentOwned (new MainComponent(), true);
+            setResizable (true, true);
+            getConstrainer()->setFixedAspectRatio (1.0);
+            centreWithSize (getWidth(), getHeight());
+            setVisible (true);
+        }
+
+        void closeButtonPressed() override
+        {
+            JUCEApplication::getInstance()->systemRequestedQuit();
+        }
+
+    private:
+        JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindow)
+    };
+
+private:
+    std::unique_ptr<MainWindow> mainWindow;
+};

@@ -1,0 +1,41 @@
+#include "Catalogue.h"
+
+const juce::StringArray formatNames { "VST3", "CLAP", "AAX", "AudioUnit V2", "AudioUnit V3" };
+const juce::StringArray formatExtensions { ".vst3", ".clap", ".aaxplugin" };
+const juce::StringArray extraNames { "EULA", "MANUAL", "WEBSITE", "SUPPORT", "SETTINGS" };
+
+juce::String Product::displayName (const juce::String& name)
+{
+    return name.replaceCharacter ('_', ' ');
+}
+
+PerFormat<juce::File> defaultFormatFolders (const juce::File& base)
+{
+    // getChildFile turns the "/" into the platform's separator.
+    return { base.getChildFile ("VST3"),
+             base.getChildFile ("CLAP"),
+             base.getChildFile ("Avid/Audio/Plug-Ins") };
+}
+
+juce::String bundleName (const juce::String& productName, int k)
+{
+    return productName + formatExtensions[k];
+}
+
+juce::File bundlePath (const juce::File& folder, const juce::String& productName, int k)
+{
+    // A folder from a missing settings key is empty; joining a name to it would
+    // land at the root of the filesystem, so there is no bundle path at all.
+    if (folder == juce::File())
+        return {};
+
+    return folder.getChildFile (bundleName (productName, k));
+}
+
+bool isBundlePresent (const juce::File& folder, const juce::String& productName, int k)
+{
+    const auto bundle = bundlePath (folder, productName, k);
+
+    // exists() follows links; a dangling link still occupies the bundle path.
+    return bundle.exists() || bundle.isSymbolicLink();
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "Catalogue.h"
+
+/** Where the settings file lives and the target folders it resolves to. */
+struct ResolvedSettings
+{
+    juce::File settingsFolder;
+    PerFormat<juce::File> formatFolders;
+};
+
+/** Resolves the target folders once at start-up: reads the shared settings
+    file below the common application data folder, or writes it with the
+    defaults when it is missing and its folder exists. */
+ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
+                                  const PerFormat<juce::File>& defaultFolders);

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+/** The three places the program takes from the system. The real program fills
+    them from the machine; tests fill them with temporary folders so that
+    nothing touches the machine-wide folders. */
+struct SystemPaths
+{
+    juce::File defaultFolderBase;    ///< base of the default plug-in folders
+    juce::File commonAppDataFolder;  ///< machine-wide application data (settings live below it)
+    juce::File temporaryFolder;      ///< the system's temporary folder
+
+    /** The paths of this machine. */
+    static SystemPaths fromSystem();
+};

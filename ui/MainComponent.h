@@ -1,0 +1,69 @@
+#pragma once
+
+#include "Catalogue.h"
+#include "CustomLookAndFeel.h"
+#include "SystemPaths.h"
+#include "panels/panel_eula.h"
+#include "panels/panel_success.h"
+#include "panels/panel_support.h"
+
+/** The whole face of the main window: it paints everything itself under nine
+    invisible buttons and reacts to their clicks. */
+class MainComponent final : public juce::Component,
+                            public juce::Button::Listener
+{
+public:
+    explicit MainComponent (SystemPaths paths = SystemPaths::fromSystem());
+    ~MainComponent() override;
+
+    //==============================================================================
+    void paint (juce::Graphics&) override;
+    void resized() override;
+
+    //==============================================================================
+    void buttonClicked (juce::Button*) override;
+
+    //==============================================================================
+    // Read-only views for the window and the tests.
+    const PerFormat<bool>& getFormatSelected() const noexcept        { return formatSelected; }
+    const PerFormat<juce::File>& getFormatFolders() const noexcept   { return formatFolders; }
+    const juce::File& getSettingsFolder() const noexcept             { return settingsFolder; }
+    juce::String getHintText() const                                 { return hintLabel->getText(); }
+
+private:
+    //==============================================================================
+    std::unique_ptr<juce::TextButton> makeButton (const juce::String& name);
+
+    //==============================================================================
+    int lastModifierFlags = 0;
+    CustomLookAndFeel customLookAndFeel;
+    float scale = 9.0f;
+
+    juce::String productName { Product::rawName };
+    juce::String productVersion { Product::version };
+    juce::String platformSuffix { Product::platformSuffix };
+
+    std::array<std::unique_ptr<juce::TextButton>, 4> extraButtons;
+    PerFormat<std::unique_ptr<juce::TextButton>> formatButtons;
+    std::unique_ptr<juce::TextButton> installButton;
+    std::unique_ptr<juce::TextButton> selectAllButton;
+
+    std::unique_ptr<panel_eula> eulaPanel;
+    std::unique_ptr<panel_support> supportPanel;
+    std::unique_ptr<juce::Label> hintLabel;
+
+    PerFormat<std::unique_ptr<juce::Drawable>> formatIcons;
+    std::array<std::unique_ptr<juce::Drawable>, 5> extraIcons;
+    std::unique_ptr<panel_success> resultPanel;
+
+    juce::URL productPageUrl;
+    juce::URL manualUrl;
+    juce::File settingsFolder;
+    bool shiftDown = false;
+    PerFormat<bool> formatSelected {};
+    PerFormat<juce::File> formatFolders;
+
+    const SystemPaths systemPaths;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainComponent)
+};
