@@ -1,0 +1,25 @@
+#pragma once
+
+#include "Catalogue.h"
+
+/** An embedded payload archive: bytes that stay where they are. */
+struct PayloadArchive
+{
+    const void* data = nullptr;
+    size_t size = 0;
+};
+
+/** The embedded archives, entry k for format k. */
+PerFormat<PayloadArchive> embeddedPayloads();
+
+/** Installs (or, with uninstall, removes) every selected format's bundle, in the
+    order VST3, CLAP, AAX. Each processed selection entry comes back false.
+    True only when at least one format was processed and every one succeeded. */
+bool processSelectedFormats (PerFormat<bool>& selection,
+                             bool uninstall,
+                             const PerFormat<juce::File>& folders,
+                             const juce::String& productName,
+                             const PerFormat<PayloadArchive>& payloads = embeddedPayloads());
+
+/** Removes a leftover "script.sh" from the temporary folder at shutdown. */
+void removeLeftoverScript (const juce::File& temporaryFolder);

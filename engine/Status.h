@@ -1,0 +1,14 @@
+#pragma once
+
+#include "Catalogue.h"
+
+/** What one look into a format's target folder says. Nothing is cached:
+    every call looks at the disk afresh. */
+struct FormatStatus
+{
+    bool installed = false;
+    juce::String version;   ///< "a.b.c.d", or empty
+    juce::String text;      ///< "NOT INSTALLED", "INSTALLED" or "v" + version + " INSTALLED"
+};
+
+FormatStatus probeFormatStatus (const juce::File& folder, const juce::String& productName, int k);
