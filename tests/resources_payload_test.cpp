@@ -1,0 +1,398 @@
+#include "BinaryData.h"
+#include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
+#include <juce_graphics/juce_graphics.h>
+
+#include <array>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+// The payload archives as embedded, read back at byte level and through the
+// framework's ZipFile, the way the install operation reads them.
+namespace
+{
+struct PayloadCase
+{
+    const char* resource;
+    const char* data;
+    int size;
+    std::vector<std::string> entries;      // in archive order
+    std::set<std::string> extractedPaths;  // everything on disk after extraction, "/"-separated
+};
+
+std::ostream& operator<< (std::ostream& os, const PayloadCase& c)
+{
+    return os << c.resource;
+}
+
+const std::vector<PayloadCase>& payloadCases()
+{
+    static const std::vector<PayloadCase> cases = {
+        { "vst3_zip", BinaryData::vst3_zip, BinaryData::vst3_zipSize,
+          { "Velquin.vst3\\Contents\\",
+            "Velquin.vst3\\desktop.ini",
+            "Velquin.vst3\\Plugin.ico",
+            "Velquin.vst3\\Contents\\Resources\\moduleinfo.json",
+            "Velquin.vst3\\Contents\\x86_64-win\\Velquin.vst3" },
+          { "Velquin.vst3", "Velquin.vst3/desktop.ini", "Velquin.vst3/Plugin.ico",
+            "Velquin.vst3/Contents", "Velquin.vst3/Contents/Resources",
+            "Velquin.vst3/Contents/Resources/moduleinfo.json",
+            "Velquin.vst3/Contents/x86_64-win", "Velquin.vst3/Contents/x86_64-win/Velquin.vst3" } },
+
+        { "clap_zip", BinaryData::clap_zip, BinaryData::clap_zipSize,
+          { "Velquin.clap" },
+          { "Velquin.clap" } },
+
+        { "aax_zip", BinaryData::aax_zip, BinaryData::aax_zipSize,
+          { "Velquin.aaxplugin\\Contents\\",
+            "Velquin.aaxplugin\\desktop.ini",
+            "Velquin.aaxplugin\\Plugin.ico",
+            "Velquin.aaxplugin\\Contents\\x64\\Velquin.aaxplugin" },
+          { "Velquin.aaxplugin", "Velquin.aaxplugin/desktop.ini", "Velquin.aaxplugin/Plugin.ico",
+            "Velquin.aaxplugin/Contents", "Velquin.aaxplugin/Contents/x64",
+            "Velquin.aaxplugin/Contents/x64/Velquin.aaxplugin" } },
+    };
+    return cases;
+}
+
+uint32_t le16 (const uint8_t* p) { return (uint32_t) p[0] | ((uint32_t) p[1] << 8); }
+uint32_t le32 (const uint8_t* p) { return le16 (p) | (le16 (p + 2) << 16); }
+
+uint32_t crc32Of (const void* data, size_t size, uint32_t crc = 0)
+{
+    static const auto table = []
+    {
+        std::array<uint32_t, 256> t {};
+        for (uint32_t n = 0; n < 256; ++n)
+        {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+
+    crc = ~crc;
+    auto* p = static_cast<const uint8_t*> (data);
+    for (size_t i = 0; i < size; ++i)
+        crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+uint32_t crc32OfFile (const juce::File& file)
+{
+    juce::FileInputStream in (file);
+    juce::HeapBlock<char> buffer (1 << 20);
+    uint32_t crc = 0;
+
+    for (;;)
+    {
+        const auto got = in.read (buffer, 1 << 20);
+        if (got <= 0)
+            return crc;
+        crc = crc32Of (buffer, (size_t) got, crc);
+    }
+}
+
+struct CentralEntry
+{
+    std::string name;
+    uint32_t method, time, date, crc, compressedSize, size, localHeaderOffset;
+};
+
+// Walks the end record and the central directory, checking every field that
+// the payload form fixes, and returns the entries in directory order.
+std::vector<CentralEntry> readCentralDirectory (const PayloadCase& c)
+{
+    std::vector<CentralEntry> entries;
+    const auto* bytes = reinterpret_cast<const uint8_t*> (c.data);
+    const auto size = (uint32_t) c.size;
+
+    EXPECT_GE (size, 22u);
+    if (size < 22)
+        return entries;
+
+    // The end record fills exactly the last 22 bytes: no archive comment.
+    const uint8_t* end = bytes + size - 22;
+    EXPECT_EQ (le32 (end), 0x06054B50u);
+    EXPECT_EQ (le16 (end + 4), 0u);   // this disk
+    EXPECT_EQ (le16 (end + 6), 0u);   // disk with the directory
+    EXPECT_EQ (le16 (end + 8), (uint32_t) c.entries.size());
+    EXPECT_EQ (le16 (end + 10), (uint32_t) c.entries.size());
+    EXPECT_EQ (le16 (end + 20), 0u);  // comment length
+
+    const uint32_t directorySize = le32 (end + 12);
+    const uint32_t directoryOffset = le32 (end + 16);
+    EXPECT_EQ ((uint64_t) directoryOffset + directorySize, (uint64_t) size - 22);
+    if ((uint64_t) directoryOffset + directorySize > (uint64_t) size - 22)
+        return entries;
+
+    uint32_t pos = directoryOffset;
+    while (pos + 46 <= directoryOffset + directorySize)
+    {
+        const uint8_t* r = bytes + pos;
+        SCOPED_TRACE ("central directory record at " + std::to_string (pos));
+
+        EXPECT_EQ (le32 (r), 0x02014B50u);
+        EXPECT_EQ (le16 (r + 4), 20u);   // made by 2.0, host MS-DOS
+        EXPECT_EQ (le16 (r + 6), 20u);   // needs 2.0
+        EXPECT_EQ (le16 (r + 8), 0u);    // flags: no descriptor, no encryption, no UTF-8 mark
+        EXPECT_EQ (le16 (r + 30), 0u);   // extra field
+        EXPECT_EQ (le16 (r + 32), 0u);   // comment
+        EXPECT_EQ (le16 (r + 34), 0u);   // disk
+        EXPECT_EQ (le16 (r + 36), 0u);   // internal attributes
+        EXPECT_EQ (le32 (r + 38), 0u);   // external attributes
+
+        const uint32_t nameLength = le16 (r + 28);
+        CentralEntry e { std::string (reinterpret_cast<const char*> (r + 46), nameLength),
+                         le16 (r + 10), le16 (r + 12), le16 (r + 14), le32 (r + 16),
+                         le32 (r + 20), le32 (r + 24), le32 (r + 42) };
+        entries.push_back (e);
+        pos += 46 + nameLength;
+    }
+
+    EXPECT_EQ (pos, directoryOffset + directorySize);
+    return entries;
+}
+
+//==============================================================================
+class PayloadArchive : public ::testing::TestWithParam<PayloadCase> {};
+
+TEST_P (PayloadArchive, HasTheFixedFormAtByteLevel)
+{
+    const auto& c = GetParam();
+    const auto* bytes = reinterpret_cast<const uint8_t*> (c.data);
+    const auto entries = readCentralDirectory (c);
+
+    std::vector<std::string> names;
+    for (const auto& e : entries)
+        names.push_back (e.name);
+    ASSERT_EQ (names, c.entries);
+
+    // Local headers follow each other from offset 0 up to the directory,
+    // each repeating its directory record: there are no data descriptors.
+    uint32_t expectedOffset = 0;
+    for (const auto& e : entries)
+    {
+        SCOPED_TRACE (e.name);
+
+        EXPECT_EQ (e.name.find ('/'), std::string::npos);
+        EXPECT_EQ (e.time, entries.front().time);
+        EXPECT_EQ (e.date, entries.front().date);
+        EXPECT_GE (e.date >> 9, 45u);                                  // 2025 or later
+        EXPECT_TRUE ((e.date >> 5 & 15) >= 1 && (e.date >> 5 & 15) <= 12);
+        EXPECT_TRUE ((e.date & 31) >= 1);
+        EXPECT_LT (e.time >> 11, 24u);
+
+        const bool isFolder = e.name.back() == '\\';
+        if (isFolder)
+        {
+            EXPECT_EQ (e.method, 0u);
+            EXPECT_EQ (e.crc, 0u);
+            EXPECT_EQ (e.compressedSize, 0u);
+            EXPECT_EQ (e.size, 0u);
+        }
+        else
+        {
+            EXPECT_EQ (e.method, 8u);
+        }
+
+        ASSERT_EQ (e.localHeaderOffset, expectedOffset);
+        ASSERT_LE ((uint64_t) e.localHeaderOffset + 30 + e.name.size() + e.compressedSize, (uint64_t) c.size);
+
+        const uint8_t* h = bytes + e.localHeaderOffset;
+        EXPECT_EQ (le32 (h), 0x04034B50u);
+        EXPECT_EQ (le16 (h + 4), 20u);
+        EXPECT_EQ (le16 (h + 6), 0u);
+        EXPECT_EQ (le16 (h + 8), e.method);
+        EXPECT_EQ (le16 (h + 10), e.time);
+        EXPECT_EQ (le16 (h + 12), e.date);
+        EXPECT_EQ (le32 (h + 14), e.crc);
+        EXPECT_EQ (le32 (h + 18), e.compressedSize);
+        EXPECT_EQ (le32 (h + 22), e.size);
+        EXPECT_EQ (le16 (h + 26), (uint32_t) e.name.size());
+        EXPECT_EQ (le16 (h + 28), 0u);
+        EXPECT_EQ (std::string (reinterpret_cast<const char*> (h + 30), e.name.size()), e.name);
+
+        if (! isFolder)
+        {
+            // The raw deflate stream inflates to exactly the recorded size and CRC.
+            juce::GZIPDecompressorInputStream inflater (
+                new juce::MemoryInputStream (h + 30 + e.name.size(), e.compressedSize, false), true,
+                juce::GZIPDecompressorInputStream::deflateFormat);
+
+            juce::MemoryBlock content;
+            juce::MemoryOutputStream out (content, false);
+            out.writeFromInputStream (inflater, -1);
+            out.flush();
+
+            EXPECT_EQ (content.getSize(), (size_t) e.size);
+            EXPECT_EQ (crc32Of (content.getData(), content.getSize()), e.crc);
+        }
+
+        expectedOffset = e.localHeaderOffset + 30 + (uint32_t) e.name.size() + e.compressedSize;
+    }
+
+    const auto* end = bytes + c.size - 22;
+    EXPECT_EQ (expectedOffset, le32 (end + 16)) << "the directory follows the last entry's data";
+}
+
+TEST_P (PayloadArchive, ExtractsToExactlyTheBundle)
+{
+    const auto& c = GetParam();
+    TempFolder temp;
+    const auto target = temp["plugins"];
+
+    juce::MemoryInputStream stream (c.data, (size_t) c.size, false);
+    juce::ZipFile zip (stream);
+    ASSERT_EQ (zip.getNumEntries(), (int) c.entries.size());
+
+    for (int i = 0; i < zip.getNumEntries(); ++i)
+        ASSERT_TRUE (zip.uncompressEntry (i, target, true).wasOk()) << c.entries[(size_t) i];
+
+    std::set<std::string> found;
+    for (const auto& entry : juce::RangedDirectoryIterator (target, true, "*", juce::File::findFilesAndDirectories))
+        found.insert (entry.getFile().getRelativePathFrom (target).toStdString());
+    EXPECT_EQ (found, c.extractedPaths);
+
+    // Each file holds what its entry holds.
+    for (const auto& e : readCentralDirectory (c))
+    {
+        if (e.name.back() == '\\')
+            continue;
+
+        const auto file = target.getChildFile (juce::String (e.name).replaceCharacter ('\\', '/'));
+        ASSERT_TRUE (file.existsAsFile()) << e.name;
+        EXPECT_EQ (file.getSize(), (juce::int64) e.size) << e.name;
+        EXPECT_EQ (crc32OfFile (file), e.crc) << e.name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P (Payloads, PayloadArchive, ::testing::ValuesIn (payloadCases()),
+                          [] (const auto& testInfo) { return std::string (testInfo.param.resource); });
+
+//==============================================================================
+// The files beside the modules, as the framework unpacks them.
+juce::MemoryBlock extractEntry (const char* data, int size, const juce::String& entryName)
+{
+    juce::MemoryInputStream stream (data, (size_t) size, false);
+    juce::ZipFile zip (stream);
+    juce::MemoryBlock content;
+
+    if (auto* entry = zip.getEntry (entryName))
+        if (std::unique_ptr<juce::InputStream> in { zip.createStreamForEntry (*entry) })
+            in->readIntoMemoryBlock (content);
+
+    return content;
+}
+
+juce::MemoryBlock extractFromVst3 (const juce::String& name)
+{
+    return extractEntry (BinaryData::vst3_zip, BinaryData::vst3_zipSize, "Velquin.vst3\\" + name);
+}
+
+TEST (PayloadBundleFiles, DesktopIniNamesTheFolderIconInBothBundles)
+{
+    const auto ini = extractFromVst3 ("desktop.ini");
+    EXPECT_EQ (ini.toString(), "[.ShellClassInfo]\r\nIconResource=Plugin.ico,0\r\nIconFile=Plugin.ico\r\nIconIndex=0\r\n");
+    EXPECT_EQ (ini.getSize(), 80u);
+
+    for (auto* name : { "desktop.ini", "Plugin.ico" })
+    {
+        const auto aaxCopy = extractEntry (BinaryData::aax_zip, BinaryData::aax_zipSize, juce::String ("Velquin.aaxplugin\\") + name);
+        EXPECT_GT (aaxCopy.getSize(), 0u) << name;
+        EXPECT_TRUE (aaxCopy == extractFromVst3 (name)) << name;
+    }
+}
+
+TEST (PayloadBundleFiles, PluginIcoHoldsTheFourFolderIcons)
+{
+    const auto ico = extractFromVst3 ("Plugin.ico");
+    const auto* b = static_cast<const uint8_t*> (ico.getData());
+    ASSERT_GE (ico.getSize(), 6u + 4 * 16);
+
+    EXPECT_EQ (le16 (b), 0u);
+    EXPECT_EQ (le16 (b + 2), 1u); // icon
+    ASSERT_EQ (le16 (b + 4), 4u);
+
+    const int sizes[] = { 16, 32, 48, 256 };
+    for (int i = 0; i < 4; ++i)
+    {
+        SCOPED_TRACE (sizes[i]);
+        const uint8_t* d = b + 6 + 16 * i;
+        EXPECT_EQ (d[0], (uint8_t) (sizes[i] & 0xFF)); // 256 is written as 0
+        EXPECT_EQ (d[1], (uint8_t) (sizes[i] & 0xFF));
+        EXPECT_EQ (le16 (d + 6), 32u);
+
+        const uint32_t length = le32 (d + 8), offset = le32 (d + 12);
+        ASSERT_LE ((uint64_t) offset + length, (uint64_t) ico.getSize());
+        const uint8_t* image = b + offset;
+
+        if (sizes[i] < 256)
+        {
+            // 32-bit DIB: height doubled for the AND mask that follows the colours.
+            const uint32_t maskStride = ((uint32_t) sizes[i] + 31) / 32 * 4;
+            EXPECT_EQ (le32 (image), 40u);
+            EXPECT_EQ (le32 (image + 4), (uint32_t) sizes[i]);
+            EXPECT_EQ (le32 (image + 8), (uint32_t) sizes[i] * 2);
+            EXPECT_EQ (le16 (image + 14), 32u);
+            EXPECT_EQ (length, 40 + (uint32_t) (sizes[i] * sizes[i] * 4) + maskStride * (uint32_t) sizes[i]);
+        }
+        else
+        {
+            const auto png = juce::PNGImageFormat::loadFrom (image, length);
+            ASSERT_TRUE (png.isValid());
+            EXPECT_EQ (png.getWidth(), 256);
+            EXPECT_EQ (png.getHeight(), 256);
+            EXPECT_EQ (png.getPixelAt (128, 150).withAlpha ((juce::uint8) 255), juce::Colour (0xFF0094D8));
+        }
+    }
+}
+
+TEST (PayloadBundleFiles, ModuleInfoDescribesTheProduct)
+{
+    const auto json = juce::JSON::parse (extractFromVst3 ("Contents\\Resources\\moduleinfo.json").toString());
+    ASSERT_TRUE (json.isObject());
+
+    EXPECT_EQ (json["Name"], juce::var ("Velquin"));
+    EXPECT_EQ (json["Version"], juce::var ("1.0.0"));
+
+    const auto factory = json["Factory Info"];
+    EXPECT_EQ (factory["Vendor"], juce::var ("Oakhaze, Inc."));
+    EXPECT_TRUE (factory["URL"].toString().startsWith ("https://"));
+    EXPECT_TRUE (factory["E-Mail"].toString().contains ("@"));
+    EXPECT_EQ (factory["Flags"]["Unicode"], juce::var (true));
+    EXPECT_EQ (factory["Flags"]["Classes Discardable"], juce::var (false));
+    EXPECT_EQ (factory["Flags"]["Component Non Discardable"], juce::var (false));
+
+    const auto* classes = json["Classes"].getArray();
+    ASSERT_NE (classes, nullptr);
+    ASSERT_EQ (classes->size(), 2);
+
+    const char* categories[] = { "Audio Module Class", "Component Controller Class" };
+    for (int i = 0; i < 2; ++i)
+    {
+        const auto& record = classes->getReference (i);
+        const auto cid = record["CID"].toString();
+        EXPECT_EQ (cid.length(), 32);
+        EXPECT_TRUE (cid.containsOnly ("0123456789ABCDEF")) << cid;
+        EXPECT_EQ (record["Category"], juce::var (categories[i]));
+        EXPECT_EQ (record["Name"], juce::var ("Velquin"));
+        EXPECT_EQ (record["Vendor"], juce::var ("Oakhaze, Inc."));
+        EXPECT_EQ (record["Version"], juce::var ("1.0.0"));
+        EXPECT_EQ (record["SDKVersion"], juce::var ("VST 3.7.12"));
+        ASSERT_NE (record["Sub Categories"].getArray(), nullptr);
+        EXPECT_EQ (*record["Sub Categories"].getArray(), juce::Array<juce::var> ({ juce::var ("Fx") }));
+        EXPECT_EQ (record["Class Flags"], juce::var (0));
+        EXPECT_EQ (record["Cardinality"], juce::var (2147483647));
+        ASSERT_NE (record["Snapshots"].getArray(), nullptr);
+        EXPECT_TRUE (record["Snapshots"].getArray()->isEmpty());
+    }
+
+    EXPECT_NE (classes->getReference (0)["CID"], classes->getReference (1)["CID"]);
+}
+} // namespace
