@@ -7,6 +7,8 @@
 #include "panels/panel_success.h"
 #include "panels/panel_support.h"
 
+#include <functional>
+
 /** The whole face of the main window: it paints everything itself under nine
     invisible buttons and reacts to their clicks. */
 class MainComponent final : public juce::Component,
@@ -18,10 +20,16 @@ public:
 
     //==============================================================================
     void paint (juce::Graphics&) override;
+    void modifierKeysChanged (const juce::ModifierKeys&) override;
     void resized() override;
 
     //==============================================================================
     void buttonClicked (juce::Button*) override;
+    void buttonStateChanged (juce::Button*) override;
+
+    //==============================================================================
+    /** Opens the product page and the manual; tests replace it so that no browser starts. */
+    std::function<void (const juce::URL&)> openLink = [] (const juce::URL& url) { url.launchInDefaultBrowser(); };
 
     //==============================================================================
     // Read-only views for the window and the tests.
@@ -29,10 +37,19 @@ public:
     const PerFormat<juce::File>& getFormatFolders() const noexcept   { return formatFolders; }
     const juce::File& getSettingsFolder() const noexcept             { return settingsFolder; }
     juce::String getHintText() const                                 { return hintLabel->getText(); }
+    bool isShiftDown() const noexcept                                { return shiftDown; }
+    panel_eula* getEulaPanel() const noexcept                        { return eulaPanel.get(); }
+    panel_support* getSupportPanel() const noexcept                  { return supportPanel.get(); }
+    panel_success* getResultPanel() const noexcept                   { return resultPanel.get(); }
 
 private:
     //==============================================================================
     std::unique_ptr<juce::TextButton> makeButton (const juce::String& name);
+    juce::Font fontOfHeight (float units) const;
+    void runInstallCommand();
+    template <typename Panel>
+    void showPanel (std::unique_ptr<Panel>& holder, std::unique_ptr<Panel> panel,
+                    const std::function<void (Panel&)>& configure = {});
 
     //==============================================================================
     int lastModifierFlags = 0;
