@@ -2,18 +2,46 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <functional>
+
 /** The support overlay: Discord and e-mail tiles and an about section. */
 class panel_support final : public juce::Component,
                             public juce::Button::Listener
 {
 public:
-    panel_support() = default;
+    panel_support();
+    ~panel_support() override;
 
-    void buttonClicked (juce::Button*) override {}
+    //==============================================================================
+    void paint (juce::Graphics&) override;
+    void resized() override;
 
+    //==============================================================================
+    /** "X" closes the panel (its parent still owns it); "DISCORD" and "MAIL" open
+        their links and leave the panel open. */
+    void buttonClicked (juce::Button*) override;
+
+    //==============================================================================
     float scale = 9.0f;          ///< layout unit
     juce::File settingsFolder;   ///< where the settings file lives, shown in the about text
 
 private:
+    std::unique_ptr<juce::TextButton> closeButton;
+    std::unique_ptr<juce::TextButton> mailButton;
+    std::unique_ptr<juce::TextButton> discordButton;
+    std::unique_ptr<juce::Drawable> discordIcon;
+    std::unique_ptr<juce::Drawable> mailIcon;
+
+public:
+    /** Opens a link with the system's handler; the result is ignored. Tests replace it. */
+    std::function<void (const juce::URL&)> openLink = [] (const juce::URL& url) { url.launchInDefaultBrowser(); };
+
+    /** The about text, built from settingsFolder. */
+    juce::String getAboutText() const;
+
+private:
+    void drawContactTile (juce::Graphics&, const juce::Button&, juce::Drawable*) const;
+    juce::Rectangle<int> explanationArea (const juce::Button& tile) const;
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (panel_support)
 };
