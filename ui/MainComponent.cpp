@@ -1,24 +1,11 @@
 #include "MainComponent.h"
 
 #include "BinaryData.h"
+#include "Icons.h"
 #include "Installer.h"
 #include "Palette.h"
 #include "Settings.h"
 #include "Status.h"
-
-namespace
-{
-    std::unique_ptr<juce::Drawable> loadIcon (const char* data, int size)
-    {
-        auto icon = juce::Drawable::createFromImageData (data, (size_t) size);
-
-        // Unfilled shapes render black too, so this catches them as well.
-        if (icon != nullptr)
-            icon->replaceColour (juce::Colours::black, Palette::inkColour);
-
-        return icon;
-    }
-}
 
 //==============================================================================
 MainComponent::MainComponent (SystemPaths paths)
