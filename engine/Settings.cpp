@@ -1,10 +1,112 @@
 #include "Settings.h"
 
+#if ! JUCE_WINDOWS
+ #include <cerrno>
+ #include <sys/stat.h>
+ #include <unistd.h>
+#endif
+
+namespace
+{
+    const char* const settingsFileName = "PluginManagerSettings.txt";
+
+    const char* const importantNote =
+        "These are the paths that all Oakhaze installers will use for their respective formats. "
+        "Edit them to personal taste, but keep in mind that some formats have specific homes. "
+        "Use this feature at your own risk; follow the naming and separator conventions exactly "
+        "as you see them, or you could end up with unintended consequences. If you delete this "
+        "file, the next time you run the Plugin Manager for any OH product, a new one with the "
+        "default locations will be written.";
+
+    // Attribute keys, entry k for format k.
+    const char* const pathKeys[] = { "VST3_Path", "CLAP_Path", "AAX_Path" };
+
+    /** A root process lets the file steer where it writes and deletes only when
+        no other user can change it: every user can write a settings file that
+        lies in, or is, something not owned by root or writable by group or others. */
+    bool isTrustedByThisProcess (const juce::File& path)
+    {
+       #if JUCE_WINDOWS
+        juce::ignoreUnused (path);
+        return true;
+       #else
+        if (geteuid() != 0)
+            return true;
+
+        struct stat info;
+
+        if (stat (path.getFullPathName().toRawUTF8(), &info) != 0)
+            return errno == ENOENT;
+
+        return info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+       #endif
+    }
+
+    /** A path value as a folder. Values may use either separator, as the file is
+        shared with the maker's Windows installers; a relative value lies below
+        the working directory, an empty one gives no folder at all. */
+    juce::File folderFromValue (juce::String value)
+    {
+        if (value.isEmpty())
+            return {};
+
+       #if ! JUCE_WINDOWS
+        value = value.replaceCharacter ('\\', '/');
+       #endif
+
+        return juce::File::getCurrentWorkingDirectory().getChildFile (value);
+    }
+
+    void writeDefaults (const juce::File& settingsFile, const PerFormat<juce::File>& defaults)
+    {
+        juce::XmlElement root ("Plugin_Manager_Settings");
+        root.setAttribute ("Important_Note:", importantNote);
+        root.setAttribute ("CLAP_Path", defaults[1].getFullPathName());
+        root.setAttribute ("VST3_Path", defaults[0].getFullPathName());
+        root.setAttribute ("AAX_Path", defaults[2].getFullPathName());
+
+        // Written to a temporary file beside it and moved over: a missing folder
+        // makes this fail, and the next start tries again.
+        root.writeTo (settingsFile);
+    }
+}
+
 ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
                                   const PerFormat<juce::File>& defaultFolders)
 {
     ResolvedSettings resolved;
     resolved.settingsFolder = commonAppDataFolder.getChildFile ("Oakhaze");
     resolved.formatFolders = defaultFolders;
+
+    const auto settingsFile = resolved.settingsFolder.getChildFile (settingsFileName);
+
+    if (! isTrustedByThisProcess (resolved.settingsFolder) || ! isTrustedByThisProcess (settingsFile))
+        return resolved;
+
+    if (settingsFile.existsAsFile())
+    {
+        // Not XML, or empty: the defaults stay and the file is left as it is.
+        const auto root = juce::parseXML (settingsFile);
+
+        if (root == nullptr)
+            return resolved;
+
+        for (int k = 0; k < numFormats; ++k)
+        {
+            const auto folder = folderFromValue (root->getStringAttribute (pathKeys[k]));
+            resolved.formatFolders[(size_t) k] = folder;
+
+            if (folder != juce::File() && ! folder.exists())
+                folder.createDirectory();
+        }
+
+        return resolved;
+    }
+
+    // Only where nothing at all is in the way: a folder or a dangling link under
+    // the file's name is left alone, and the defaults hold for this run.
+    if (! settingsFile.exists() && ! settingsFile.isSymbolicLink())
+        writeDefaults (settingsFile, defaultFolders);
+
     return resolved;
 }

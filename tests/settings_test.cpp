@@ -1,0 +1,268 @@
+#include "Settings.h"
+#include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+    const char* const note =
+        "These are the paths that all Oakhaze installers will use for their respective formats. "
+        "Edit them to personal taste, but keep in mind that some formats have specific homes. "
+        "Use this feature at your own risk; follow the naming and separator conventions exactly "
+        "as you see them, or you could end up with unintended consequences. If you delete this "
+        "file, the next time you run the Plugin Manager for any OH product, a new one with the "
+        "default locations will be written.";
+
+    juce::String settingsXml (const juce::String& rootName, const juce::String& attributes)
+    {
+        return "<?xml version=\"1.0\"?>\n<" + rootName + " " + attributes + "/>\n";
+    }
+
+    juce::MemoryBlock contentOf (const juce::File& f)
+    {
+        juce::MemoryBlock block;
+        f.loadFileAsData (block);
+        return block;
+    }
+
+    /** Everything below a folder, as sorted relative paths. */
+    juce::StringArray listing (const juce::File& folder)
+    {
+        juce::StringArray names;
+
+        for (const auto& entry : juce::RangedDirectoryIterator (folder, true, "*", juce::File::findFilesAndDirectories, juce::File::FollowSymlinks::no))
+            names.add (entry.getFile().getRelativePathFrom (folder));
+
+        names.sort (false);
+        return names;
+    }
+}
+
+//==============================================================================
+TEST (Settings, FirstStartWritesTheDefaultsByteForByte)
+{
+    TempFolder temp;
+    const auto appData = temp.systemPaths().commonAppDataFolder;
+    const auto settingsFolder = appData.getChildFile ("Oakhaze");
+    ASSERT_TRUE (settingsFolder.createDirectory());
+
+    // The folders of this platform; only their names are written, nothing is created there.
+    const auto defaults = defaultFormatFolders (juce::File ("/usr/local/lib"));
+    const auto resolved = resolveSettings (appData, defaults);
+
+    EXPECT_EQ (resolved.settingsFolder, settingsFolder);
+    EXPECT_EQ (resolved.formatFolders, defaults);
+
+    // Declaration, empty line, the element with the note, then the writer's
+    // 60-character wrap: 24 blanks of indent plus each attribute's own blank.
+    const juce::String indent = juce::String::repeatedString (" ", 24 + 1);
+    const auto expected = juce::String ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n")
+                        + "\r\n"
+                        + "<Plugin_Manager_Settings Important_Note:=\"" + note + "\"\r\n"
+                        + indent + "CLAP_Path=\"/usr/local/lib/CLAP\" VST3_Path=\"/usr/local/lib/VST3\"\r\n"
+                        + indent + "AAX_Path=\"/usr/local/lib/Avid/Audio/Plug-Ins\"/>\r\n";
+
+    const auto written = contentOf (settingsFolder.getChildFile ("PluginManagerSettings.txt"));
+    EXPECT_EQ (written.toString(), expected);
+    EXPECT_EQ (written.getSize(), expected.getNumBytesAsUTF8());
+
+    // No temporary file left beside it.
+    EXPECT_EQ (listing (settingsFolder), juce::StringArray ({ "PluginManagerSettings.txt" }));
+}
+
+TEST (Settings, FileStatesResolveToFolders)
+{
+    struct Case
+    {
+        const char* what;
+        std::function<void (const juce::File& settingsFolder, const juce::File& wanted)> make;
+        bool defaults;            ///< defaults in force (else wanted folders, AAX possibly empty)
+        bool aaxEmpty;
+        bool fileWritten;         ///< a fresh file with the defaults appears
+    };
+
+    const auto file = [] (const juce::File& folder) { return folder.getChildFile ("PluginManagerSettings.txt"); };
+    const auto write = [file] (const juce::String& text, bool backslashes = false)
+    {
+        return [file, text, backslashes] (const juce::File& folder, const juce::File& wanted)
+        {
+            auto where = wanted.getFullPathName();
+            if (backslashes)
+                where = where.replaceCharacter ('/', '\\');
+
+            folder.createDirectory();
+            file (folder).replaceWithText (text.replace ("$W", where));
+        };
+    };
+
+    const auto allKeys = juce::String ("VST3_Path=\"$W/vst3\" CLAP_Path=\"$W/clap\" AAX_Path=\"$W/deep/aax\"");
+
+    const Case cases[] = {
+        { "maker's folder missing",       [] (auto&, auto&) {},                                       true,  false, false },
+        { "maker's folder without file",  [] (auto& folder, auto&) { folder.createDirectory(); },     true,  false, true  },
+        { "all keys, forward slashes",    write (settingsXml ("Plugin_Manager_Settings", allKeys)),   false, false, false },
+        { "all keys, trailing slashes",   write (settingsXml ("Plugin_Manager_Settings",
+                                                 "VST3_Path=\"$W/vst3/\" CLAP_Path=\"$W/clap//\" AAX_Path=\"$W/deep/aax/\"")),
+                                                                                                      false, false, false },
+        { "all keys, backslashes",        write (settingsXml ("Plugin_Manager_Settings", allKeys.replaceCharacter ('/', '\\')), true),
+                                                                                                      false, false, false },
+        { "root of another name",         write (settingsXml ("Other_Installer", allKeys)),           false, false, false },
+        { "AAX key missing",              write (settingsXml ("Plugin_Manager_Settings",
+                                                 "VST3_Path=\"$W/vst3\" CLAP_Path=\"$W/clap\"")),     false, true,  false },
+        { "not XML",                      write ("VST3_Path=$W/vst3"),                                true,  false, false },
+        { "empty file",                   write (""),                                                 true,  false, false },
+        { "folder named like the file",   [file] (auto& folder, auto&) { file (folder).createDirectory(); },
+                                                                                                      true,  false, false },
+        { "dangling link named like the file", [file] (auto& folder, auto& wanted)
+                                          {
+                                              folder.createDirectory();
+                                              wanted.getChildFile ("nowhere").createSymbolicLink (file (folder), true);
+                                          },                                                          true,  false, false },
+    };
+
+    for (auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        TempFolder temp;
+        const auto paths = temp.systemPaths();
+        const auto settingsFolder = paths.commonAppDataFolder.getChildFile ("Oakhaze");
+        const auto wanted = temp["wanted"];
+        const auto defaults = defaultFormatFolders (paths.defaultFolderBase.getChildFile ("unmade"));
+
+        c.make (settingsFolder, wanted);
+        const auto before = listing (temp.get());
+        const auto bytesBefore = contentOf (file (settingsFolder));
+
+        const auto resolved = resolveSettings (paths.commonAppDataFolder, defaults);
+        EXPECT_EQ (resolved.settingsFolder, settingsFolder);
+
+        if (c.defaults)
+        {
+            EXPECT_EQ (resolved.formatFolders, defaults);
+
+            // Nothing made but, on a first start, the settings file.
+            auto after = listing (temp.get());
+            if (c.fileWritten)
+            {
+                EXPECT_TRUE (after.contains ("appdata/Oakhaze/PluginManagerSettings.txt"));
+                after.removeString ("appdata/Oakhaze/PluginManagerSettings.txt");
+                EXPECT_TRUE (contentOf (file (settingsFolder)).toString().contains ("VST3_Path=\"" + defaults[0].getFullPathName() + "\""));
+            }
+            EXPECT_EQ (after, before);
+        }
+        else
+        {
+            const PerFormat<juce::File> expected { wanted.getChildFile ("vst3"), wanted.getChildFile ("clap"),
+                                                   c.aaxEmpty ? juce::File() : wanted.getChildFile ("deep/aax") };
+            EXPECT_EQ (resolved.formatFolders, expected);
+
+            // Named folders are made, parents included; an empty one makes nothing.
+            juce::StringArray made { "clap", "deep", "deep/aax", "vst3" };
+            if (c.aaxEmpty)
+                made = { "clap", "vst3" };
+
+            EXPECT_EQ (listing (wanted), made);
+        }
+
+        // An existing file is never rewritten.
+        if (! c.fileWritten)
+        {
+            EXPECT_EQ (contentOf (file (settingsFolder)), bytesBefore);
+        }
+    }
+}
+
+TEST (Settings, AFileThatIsNotXmlIsReplacedOnlyOnceDeleted)
+{
+    TempFolder temp;
+    const auto appData = temp.systemPaths().commonAppDataFolder;
+    const auto settingsFile = appData.getChildFile ("Oakhaze/PluginManagerSettings.txt");
+    const auto defaults = defaultFormatFolders (temp["lib"]);
+
+    settingsFile.create();
+    settingsFile.replaceWithText ("garbage");
+    EXPECT_EQ (resolveSettings (appData, defaults).formatFolders, defaults);
+    EXPECT_EQ (settingsFile.loadFileAsString(), "garbage");
+
+    settingsFile.deleteFile();
+    EXPECT_EQ (resolveSettings (appData, defaults).formatFolders, defaults);
+    EXPECT_TRUE (settingsFile.loadFileAsString().startsWith ("<?xml"));
+
+    // What was written reads back as the same folders.
+    EXPECT_EQ (resolveSettings (appData, defaults).formatFolders, defaults);
+}
+
+TEST (Settings, RootIgnoresAFileOtherUsersCanChange)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only a root process distrusts the settings file";
+
+    const auto owner = [] (const juce::File& f, uid_t uid) { ASSERT_EQ (chown (f.getFullPathName().toRawUTF8(), uid, 0), 0); };
+    const auto mode = [] (const juce::File& f, mode_t m) { ASSERT_EQ (chmod (f.getFullPathName().toRawUTF8(), m), 0); };
+
+    struct Case
+    {
+        const char* what;
+        std::function<void (const juce::File& folder, const juce::File& file, const juce::File& elsewhere)> make;
+        bool trusted;
+        bool folderTrusted;   ///< a missing file may be written
+    };
+
+    const Case cases[] = {
+        { "root's own, 0755 and 0644",       [] (auto&, auto&, auto&) {},                              true,  true  },
+        { "folder owned by another user",    [=] (auto& d, auto&, auto&) { owner (d, 12345); },        false, false },
+        { "folder writable by everyone",     [=] (auto& d, auto&, auto&) { mode (d, 0777); },          false, false },
+        { "folder writable by its group",    [=] (auto& d, auto&, auto&) { mode (d, 0775); },          false, false },
+        { "file owned by another user",      [=] (auto&, auto& f, auto&) { owner (f, 12345); },        false, true  },
+        { "file writable by everyone",       [=] (auto&, auto& f, auto&) { mode (f, 0666); },          false, true  },
+        { "file writable by its group",      [=] (auto&, auto& f, auto&) { mode (f, 0664); },          false, true  },
+        { "folder links to a user's folder", [=] (auto& d, auto&, auto& e)
+                                             {
+                                                 ASSERT_TRUE (d.moveFileTo (e));
+                                                 owner (e, 12345);
+                                                 ASSERT_TRUE (e.createSymbolicLink (d, true));
+                                             },                                                         false, false },
+    };
+
+    for (auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        TempFolder temp;
+        const auto appData = temp.systemPaths().commonAppDataFolder;
+        const auto folder = appData.getChildFile ("Oakhaze");
+        const auto file = folder.getChildFile ("PluginManagerSettings.txt");
+        const auto defaults = defaultFormatFolders (temp["lib"]);
+        const auto wanted = temp["wanted"];
+
+        folder.createDirectory();
+        mode (folder, 0755);
+        file.replaceWithText (settingsXml ("Plugin_Manager_Settings",
+                                           "VST3_Path=\"$W/vst3\" CLAP_Path=\"$W/clap\" AAX_Path=\"$W/aax\"")
+                                  .replace ("$W", wanted.getFullPathName()));
+        mode (file, 0644);
+        c.make (folder, file, temp["elsewhere"]);
+        const auto bytes = contentOf (file);
+
+        const auto resolved = resolveSettings (appData, defaults);
+
+        if (c.trusted)
+        {
+            EXPECT_EQ (resolved.formatFolders[0], wanted.getChildFile ("vst3"));
+            EXPECT_TRUE (wanted.getChildFile ("aax").isDirectory());
+        }
+        else
+        {
+            EXPECT_EQ (resolved.formatFolders, defaults);
+            EXPECT_FALSE (wanted.exists());
+        }
+
+        EXPECT_EQ (contentOf (file), bytes);
+
+        // Without a file, an untrusted folder gets none written either.
+        file.deleteFile();
+        resolveSettings (appData, defaults);
+        EXPECT_EQ (file.existsAsFile(), c.folderTrusted);
+    }
+}
