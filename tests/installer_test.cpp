@@ -1,0 +1,761 @@
+#include "Installer.h"
+#include "support/TempFolder.h"
+#include "support/ZipFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <thread>
+
+#include <csignal>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace
+{
+//==============================================================================
+// A folder tree as text, links never followed: relative path -> "dir",
+// "link:<target>" or "file:<size>:<crc>:<mtime>".
+using Tree = std::map<juce::String, juce::String>;
+
+juce::String fileSignature (const juce::MemoryBlock& content, juce::int64 mtime)
+{
+    const auto crc = crc32 (0, static_cast<const Bytef*> (content.getData()), (uInt) content.getSize());
+    return "file:" + juce::String ((juce::int64) content.getSize()) + ":" + juce::String::toHexString ((juce::int64) crc)
+           + ":" + juce::String (mtime);
+}
+
+void addToTree (Tree& tree, const juce::File& root, const juce::File& f)
+{
+    const auto path = f.getRelativePathFrom (root);
+
+    if (f.isSymbolicLink())
+    {
+        tree[path] = "link:" + f.getNativeLinkedTarget();
+    }
+    else if (f.isDirectory())
+    {
+        tree[path] = "dir";
+
+        for (auto& child : f.findChildFiles (juce::File::findFilesAndDirectories, false))
+            addToTree (tree, root, child);
+    }
+    else
+    {
+        juce::MemoryBlock content;
+        f.loadFileAsData (content);
+        tree[path] = fileSignature (content, f.getLastModificationTime().toMilliseconds());
+    }
+}
+
+/** Everything below root (root itself excluded). */
+Tree snapshot (const juce::File& root)
+{
+    Tree tree;
+
+    for (auto& child : root.findChildFiles (juce::File::findFilesAndDirectories, false))
+        addToTree (tree, root, child);
+
+    return tree;
+}
+
+/** The part of a snapshot below one folder, relative to it. */
+Tree subtree (const Tree& tree, const juce::String& folder)
+{
+    Tree result;
+
+    for (auto& [path, value] : tree)
+        if (path.startsWith (folder + "/"))
+            result[path.fromFirstOccurrenceOf (folder + "/", false, false)] = value;
+
+    return result;
+}
+
+juce::StringArray stagingLeftovers (const juce::File& folder)
+{
+    juce::StringArray names;
+
+    for (auto& child : folder.findChildFiles (juce::File::findFilesAndDirectories, false))
+        if (child.getFileName().contains (".oh-staging-"))
+            names.add (child.getFileName());
+
+    return names;
+}
+
+int modeOf (const juce::File& f)
+{
+    struct stat info;
+    return lstat (f.getFullPathName().toRawUTF8(), &info) == 0 ? (int) (info.st_mode & 07777) : -1;
+}
+
+//==============================================================================
+/** A bundle as the payload archives carry it: paths relative to the target folder. */
+struct Bundle
+{
+    juce::String name;
+    std::vector<juce::String> directories;                                  // directory entries
+    std::vector<std::pair<juce::String, juce::MemoryBlock>> files;
+
+    ZipFixture fixture() const
+    {
+        ZipFixture zip;
+
+        for (auto& d : directories)
+            zip.directory (d.replaceCharacter ('/', '\\'));
+
+        for (auto& [path, content] : files)
+            zip.file (path.replaceCharacter ('/', '\\'), content);
+
+        return zip;
+    }
+
+    /** What extracting the archive into an empty folder gives. */
+    Tree tree() const
+    {
+        Tree t;
+        const auto addParents = [&t] (juce::String path)
+        {
+            for (auto slash = path.lastIndexOfChar ('/'); slash > 0; slash = path.lastIndexOfChar ('/'))
+                t[path = path.substring (0, slash)] = "dir";
+        };
+
+        for (auto& d : directories)
+        {
+            t[d] = "dir";
+            addParents (d);
+        }
+
+        for (auto& [path, content] : files)
+        {
+            t[path] = fileSignature (content, ZipFixture::entryTime().toMilliseconds());
+            addParents (path);
+        }
+
+        return t;
+    }
+
+    /** Lays the bundle out directly, as an earlier install would have left it. */
+    void writeTo (const juce::File& folder) const
+    {
+        for (auto& d : directories)
+            folder.getChildFile (d).createDirectory();
+
+        for (auto& [path, content] : files)
+        {
+            folder.getChildFile (path).getParentDirectory().createDirectory();
+            folder.getChildFile (path).replaceWithData (content.getData(), content.getSize());
+        }
+    }
+};
+
+juce::MemoryBlock text (const juce::String& s)
+{
+    return { s.toRawUTF8(), s.getNumBytesAsUTF8() };
+}
+
+Bundle vst3Bundle (int seed, size_t moduleSize = 60000)
+{
+    return { "Velquin.vst3",
+             { "Velquin.vst3/Contents" },
+             { { "Velquin.vst3/desktop.ini", text ("[.ShellClassInfo]\r\nIconResource=Plugin.ico,0\r\nIconFile=Plugin.ico\r\nIconIndex=0\r\n") },
+               { "Velquin.vst3/Contents/Resources/moduleinfo.json", text ("{ \"Name\": \"Velquin\", \"Seed\": " + juce::String (seed) + " }") },
+               { "Velquin.vst3/Contents/x86_64-win/Velquin.vst3", ZipFixture::sampleContent (moduleSize, seed) } } };
+}
+
+Bundle clapBundle (int seed)
+{
+    return { "Velquin.clap", {}, { { "Velquin.clap", ZipFixture::sampleContent (50000, seed) } } };
+}
+
+Bundle aaxBundle (int seed)
+{
+    return { "Velquin.aaxplugin",
+             { "Velquin.aaxplugin/Contents" },
+             { { "Velquin.aaxplugin/desktop.ini", text ("[.ShellClassInfo]\r\n") },
+               { "Velquin.aaxplugin/Contents/x64/Velquin.aaxplugin", ZipFixture::sampleContent (40000, seed) } } };
+}
+
+/** A temporary machine: three target folders, the "new" bundles and their archives. */
+struct Machine
+{
+    TempFolder temp;
+    PerFormat<juce::File> folders { temp["VST3"], temp["CLAP"], temp["Avid/Audio/Plug-Ins"] };
+    PerFormat<Bundle> fresh { vst3Bundle (11), clapBundle (12), aaxBundle (13) };
+    PerFormat<Bundle> old { vst3Bundle (1), clapBundle (2), aaxBundle (3) };
+    PerFormat<juce::MemoryBlock> archives { fresh[0].fixture().build(), fresh[1].fixture().build(), fresh[2].fixture().build() };
+
+    PerFormat<PayloadArchive> payloads() const
+    {
+        PerFormat<PayloadArchive> p;
+
+        for (size_t k = 0; k < p.size(); ++k)
+            p[k] = { archives[k].getData(), archives[k].getSize() };
+
+        return p;
+    }
+
+    void installOld (int k) const
+    {
+        old[(size_t) k].writeTo (folders[(size_t) k]);
+    }
+
+    bool run (PerFormat<bool> selection, bool uninstall) const
+    {
+        const auto result = processSelectedFormats (selection, uninstall, folders, "Velquin", payloads());
+        EXPECT_EQ (selection, (PerFormat<bool> { false, false, false })) << "every processed entry comes back false";
+        return result;
+    }
+};
+
+//==============================================================================
+/** Runs fn in a forked child and returns what it reports: empty for success,
+    "skip: ..." when the child cannot set up what it needs, else a failure. */
+std::string inChild (const std::function<std::string()>& fn)
+{
+    int fds[2];
+
+    if (pipe (fds) != 0)
+        return "pipe failed";
+
+    const auto pid = fork();
+
+    if (pid == 0)
+    {
+        close (fds[0]);
+        const auto message = fn();
+        [[maybe_unused]] auto n = write (fds[1], message.data(), message.size());
+        close (fds[1]);
+        _exit (0);
+    }
+
+    close (fds[1]);
+    std::string message;
+    char buffer[256];
+
+    for (ssize_t n; (n = read (fds[0], buffer, sizeof (buffer))) > 0;)
+        message.append (buffer, (size_t) n);
+
+    close (fds[0]);
+    int status = 0;
+    waitpid (pid, &status, 0);
+
+    if (! WIFEXITED (status) || WEXITSTATUS (status) != 0)
+        return "child died: " + message;
+
+    return message;
+}
+
+/** In the child: a mount namespace of its own, invisible to the machine. */
+std::string enterPrivateMounts()
+{
+    if (unshare (CLONE_NEWNS) != 0)
+        return "skip: unshare (CLONE_NEWNS) failed; private mounts need root";
+
+    if (mount (nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return "skip: could not make / private";
+
+    return {};
+}
+
+void makeLink (const juce::File& link, const juce::File& target)
+{
+    ASSERT_TRUE (juce::File::createSymbolicLink (link, target.getFullPathName(), false)) << link.getFullPathName();
+    ASSERT_TRUE (link.isSymbolicLink());
+}
+
+struct ScopedUmask
+{
+    explicit ScopedUmask (mode_t m) : previous (umask (m)) {}
+    ~ScopedUmask() { umask (previous); }
+    mode_t previous;
+};
+} // namespace
+
+//==============================================================================
+// The operation's cases, each from a laid-out disk to an outcome and a disk.
+TEST (Install, OperationCasesTable)
+{
+    // A restrictive umask must not make a bundle unreadable to the hosts that load it.
+    ScopedUmask umask077 (077);
+
+    struct Case
+    {
+        const char* name;
+        std::function<void (Machine&)> before;
+        PerFormat<bool> selection;
+        bool uninstall;
+        bool expected;
+        std::function<void (Machine&, const Tree& before)> after;
+    };
+
+    const auto others = [] (Machine& m)
+    {
+        m.folders[0].getChildFile ("Other.vst3/Contents/other.bin").create();
+        m.folders[1].getChildFile ("Other.clap").create();
+    };
+
+    const auto breakArchive = [] (Machine& m, int k)
+    {
+        m.archives[(size_t) k] = m.fresh[(size_t) k].fixture().withWrongCrc().build();
+    };
+
+    const Case cases[] = {
+        { "reinstall replaces the whole bundle, extra files go, other bundles stay",
+          [&] (Machine& m) { others (m); m.installOld (0);
+                             m.folders[0].getChildFile ("Velquin.vst3/stale.txt").create();
+                             m.folders[0].getChildFile ("Velquin.vst3/Contents/.hidden").create(); },
+          { true, false, false }, false, true,
+          [] (Machine& m, const Tree& before)
+          {
+              auto expected = m.fresh[0].tree();
+              expected["Other.vst3"] = expected["Other.vst3/Contents"] = "dir";
+              expected["Other.vst3/Contents/other.bin"] = before.at ("VST3/Other.vst3/Contents/other.bin");
+              EXPECT_EQ (snapshot (m.folders[0]), expected);
+              EXPECT_EQ (modeOf (m.folders[0].getChildFile ("Velquin.vst3")), 0755);
+              EXPECT_EQ (modeOf (m.folders[0].getChildFile ("Velquin.vst3/Contents/x86_64-win")), 0755);
+              EXPECT_EQ (modeOf (m.folders[0].getChildFile ("Velquin.vst3/desktop.ini")), 0644);
+          } },
+        { "missing target folder and parents are created, times from the entries",
+          [] (Machine& m) { m.folders[2] = m.temp["deep/er/Avid/Audio/Plug-Ins"]; },
+          { false, false, true }, false, true,
+          [] (Machine& m, const Tree&)
+          {
+              EXPECT_EQ (snapshot (m.folders[2]), m.fresh[2].tree());   // the tree holds the entry times
+              EXPECT_EQ (modeOf (m.temp["deep"]), 0755);
+              EXPECT_EQ (modeOf (m.folders[2]), 0755);
+          } },
+        { "all three formats",
+          [] (Machine&) {}, { true, true, true }, false, true,
+          [] (Machine& m, const Tree&)
+          {
+              for (size_t k = 0; k < 3; ++k)
+                  EXPECT_EQ (snapshot (m.folders[k]), m.fresh[k].tree()) << formatNames[(int) k];
+          } },
+        { "uninstall of an absent bundle succeeds and touches nothing",
+          others, { true, true, false }, true, true,
+          [] (Machine& m, const Tree& before) { EXPECT_EQ (snapshot (m.temp.get()), before); } },
+        { "uninstall removes only the bundles",
+          [&] (Machine& m) { others (m); m.installOld (0); m.installOld (1); m.installOld (2);
+                             m.folders[0].getChildFile ("Velquin.vst3/.hidden/x").create(); },
+          { true, true, true }, true, true,
+          [] (Machine& m, const Tree& before)
+          {
+              Tree expected;
+              for (auto& [path, value] : before)
+                  if (! path.contains ("Velquin."))
+                      expected[path] = value;
+              EXPECT_EQ (snapshot (m.temp.get()), expected);
+          } },
+        { "nothing selected: false, nothing changes",
+          [&] (Machine& m) { others (m); m.installOld (0); },
+          { false, false, false }, false, false,
+          [] (Machine& m, const Tree& before) { EXPECT_EQ (snapshot (m.temp.get()), before); } },
+        { "first format fails, second succeeds: false",
+          [&] (Machine& m) { m.installOld (0); breakArchive (m, 0); },
+          { true, true, false }, false, false,
+          [] (Machine& m, const Tree& before)
+          {
+              EXPECT_EQ (snapshot (m.folders[0]), subtree (before, "VST3"));
+              EXPECT_EQ (snapshot (m.folders[1]), m.fresh[1].tree());
+          } },
+        { "first format succeeds, second fails: false",
+          [&] (Machine& m) { m.installOld (1); breakArchive (m, 1); },
+          { true, true, false }, false, false,
+          [] (Machine& m, const Tree& before)
+          {
+              EXPECT_EQ (snapshot (m.folders[0]), m.fresh[0].tree());
+              EXPECT_EQ (snapshot (m.folders[1]), subtree (before, "CLAP"));
+          } },
+        { "a bundle that is a link to a folder elsewhere is replaced as a link",
+          [] (Machine& m)
+          {
+              m.old[0].writeTo (m.temp["elsewhere"]);
+              m.folders[0].createDirectory();
+              makeLink (m.folders[0].getChildFile ("Velquin.vst3"), m.temp["elsewhere/Velquin.vst3"]);
+          },
+          { true, false, false }, false, true,
+          [] (Machine& m, const Tree& before)
+          {
+              EXPECT_TRUE (before.at ("VST3/Velquin.vst3").startsWith ("link:"));
+              EXPECT_EQ (snapshot (m.folders[0]), m.fresh[0].tree());
+              EXPECT_EQ (snapshot (m.temp["elsewhere"]), subtree (before, "elsewhere"));
+              EXPECT_FALSE (subtree (before, "elsewhere").empty());
+          } },
+        { "uninstall of a linked bundle removes the link, never what it points to",
+          [] (Machine& m)
+          {
+              m.old[0].writeTo (m.temp["elsewhere"]);
+              m.folders[0].createDirectory();
+              makeLink (m.folders[0].getChildFile ("Velquin.vst3"), m.temp["elsewhere/Velquin.vst3"]);
+          },
+          { true, false, false }, true, true,
+          [] (Machine& m, const Tree& before)
+          {
+              EXPECT_TRUE (before.at ("VST3/Velquin.vst3").startsWith ("link:"));
+              Tree expected = before;
+              expected.erase ("VST3/Velquin.vst3");
+              EXPECT_EQ (snapshot (m.temp.get()), expected);
+          } },
+        { "a plain file at the bundle path is replaced by the bundle",
+          [] (Machine& m) { m.folders[0].getChildFile ("Velquin.vst3").replaceWithText ("not a bundle"); },
+          { true, false, false }, false, true,
+          [] (Machine& m, const Tree&) { EXPECT_EQ (snapshot (m.folders[0]), m.fresh[0].tree()); } },
+        { "a target folder that is a file fails and stays as it was",
+          [] (Machine& m) { m.folders[0].replaceWithText ("a file where the folder should be"); },
+          { true, false, false }, false, false,
+          [] (Machine& m, const Tree& before) { EXPECT_EQ (snapshot (m.temp.get()), before); } },
+        { "an empty target folder fails without touching the disk",
+          [] (Machine& m) { m.folders[0] = juce::File(); },
+          { true, true, false }, false, false,
+          [] (Machine& m, const Tree&)
+          {
+              EXPECT_FALSE (juce::File ("/Velquin.vst3").exists());
+              EXPECT_EQ (snapshot (m.folders[1]), m.fresh[1].tree());
+          } },
+        { "uninstall with an empty target folder fails too",
+          [] (Machine& m) { m.folders[1] = juce::File(); m.installOld (0); },
+          { true, true, false }, true, false,
+          [] (Machine& m, const Tree&) { EXPECT_FALSE (m.folders[0].getChildFile ("Velquin.vst3").exists()); } },
+    };
+
+    for (auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        Machine m;
+        c.before (m);
+        const auto before = snapshot (m.temp.get());
+
+        EXPECT_EQ (m.run (c.selection, c.uninstall), c.expected);
+        c.after (m, before);
+
+        for (auto& folder : m.folders)
+        {
+            if (folder != juce::File())
+            {
+                EXPECT_TRUE (stagingLeftovers (folder).isEmpty());
+            }
+        }
+    }
+}
+
+// Archives that must not install: the old bundle stays byte for byte, nothing
+// else appears anywhere, and no staging folder is left.
+TEST (Install, DamagedOrHostileArchivesLeaveTheOldBundle)
+{
+    const auto good = vst3Bundle (21);
+    const auto probe = "oh_escape_probe_" + juce::String::toHexString (juce::Random::getSystemRandom().nextInt64());
+
+    struct Case
+    {
+        const char* name;
+        std::function<juce::MemoryBlock()> archive;
+    };
+
+    const auto elsewhere = [] (const juce::File& root) { return root.getChildFile ("elsewhere"); };
+    juce::File root;   // set per case, read by the symlink case
+
+    const Case cases[] = {
+        { "bad deflate data after good entries",
+          [&] { return good.fixture().file ("Velquin.vst3\\Contents\\late.bin", ZipFixture::sampleContent (5000, 3)).withBadDeflateData().build(); } },
+        { "a correct stream with a wrong CRC",
+          [&] { return good.fixture().file ("Velquin.vst3\\Contents\\late.bin", ZipFixture::sampleContent (5000, 3)).withWrongCrc().build(); } },
+        { "one bit flipped in the module's data",
+          [&] { return good.fixture().file ("Velquin.vst3\\Contents\\late.bin", ZipFixture::sampleContent (200000, 3)).withFlippedBit().build(); } },
+        { "an entry that escapes the target",
+          [&] { return good.fixture().file ("..\\..\\" + probe, "escaped").build(); } },
+        { "an entry that escapes through the bundle's name",
+          [&] { return good.fixture().file ("Velquin.vst3\\..\\..\\" + probe, "escaped").build(); } },
+        { "an entry beside the bundle",
+          [&] { return good.fixture().file ("Other.vst3\\planted.txt", "planted").build(); } },
+        { "a link entry, then a file through it",
+          [&] { return good.fixture().file ("Velquin.vst3\\Contents\\link", elsewhere (root).getFullPathName()).asSymbolicLink()
+                           .file ("Velquin.vst3\\Contents\\link\\planted.txt", "planted").build(); } },
+        { "a truncated archive",
+          [&] { auto b = good.fixture().build(); b.setSize (b.getSize() - 30); return b; } },
+        { "bytes that are no archive",
+          [&] { return text ("PK but not really an archive at all, just some text"); } },
+        { "an archive without entries",
+          [&] { return ZipFixture().build(); } },
+    };
+
+    for (auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        Machine m;
+        root = m.temp.get();
+        elsewhere (root).createDirectory();
+        m.installOld (0);
+        m.archives[0] = c.archive();
+        const auto before = snapshot (root);
+
+        EXPECT_FALSE (m.run ({ true, false, false }, false));
+        EXPECT_EQ (snapshot (root), before);
+        EXPECT_FALSE (root.getParentDirectory().getChildFile (probe).exists());
+    }
+
+    // No archive bytes at all.
+    Machine m;
+    m.installOld (0);
+    const auto before = snapshot (m.temp.get());
+    PerFormat<bool> selection { true, false, false };
+    EXPECT_FALSE (processSelectedFormats (selection, false, m.folders, "Velquin", PerFormat<PayloadArchive> {}));
+    EXPECT_EQ (snapshot (m.temp.get()), before);
+}
+
+// Root is not stopped by permissions: a read-only bind mount in a private mount
+// namespace plays the folder we may not write, a small tmpfs the full disk.
+TEST (Install, ReadOnlyTargetAndFullDiskLeaveTheOldBundle)
+{
+    Machine m;
+    m.installOld (0);
+    const auto before = snapshot (m.temp.get());
+
+    for (const bool uninstall : { false, true })
+    {
+        SCOPED_TRACE (uninstall ? "uninstall, read-only" : "install, read-only");
+
+        const auto message = inChild ([&]() -> std::string
+        {
+            if (auto failure = enterPrivateMounts(); ! failure.empty())
+                return failure;
+
+            const auto* folder = m.folders[0].getFullPathName().toRawUTF8();
+
+            if (mount (folder, folder, nullptr, MS_BIND, nullptr) != 0
+                 || mount (nullptr, folder, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+                return "skip: no read-only bind mount here";
+
+            if (m.run ({ true, false, false }, uninstall))
+                return "reported success on a read-only folder";
+
+            return snapshot (m.temp.get()) == before ? "" : "the disk changed";
+        });
+
+        if (message.rfind ("skip:", 0) == 0)
+            GTEST_SKIP() << message;
+
+        EXPECT_EQ (message, "");
+        EXPECT_EQ (snapshot (m.temp.get()), before);
+    }
+
+    // A full disk: the new module does not fit beside the old bundle.
+    m.archives[0] = vst3Bundle (31, 4 << 20).fixture().build();
+
+    const auto message = inChild ([&]() -> std::string
+    {
+        if (auto failure = enterPrivateMounts(); ! failure.empty())
+            return failure;
+
+        if (mount ("tmpfs", m.folders[0].getFullPathName().toRawUTF8(), "tmpfs", 0, "size=512k,mode=0755") != 0)
+            return "skip: could not mount a small tmpfs";
+
+        m.installOld (0);
+        const auto full = snapshot (m.folders[0]);
+
+        if (m.run ({ true, false, false }, false))
+            return "reported success on a full disk";
+
+        if (snapshot (m.folders[0]) != full)
+            return "the old bundle changed, or a staging folder stayed";
+
+        // With room again, the same install goes through.
+        m.archives[0] = m.fresh[0].fixture().build();
+
+        if (! m.run ({ true, false, false }, false) || snapshot (m.folders[0]) != m.fresh[0].tree())
+            return "install failed once there was room";
+
+        return {};
+    });
+
+    if (message.rfind ("skip:", 0) == 0)
+        GTEST_SKIP() << message;
+
+    EXPECT_EQ (message, "");
+}
+
+// A run killed at any moment leaves the old bundle or the new one, complete;
+// the next run of that format clears the staging leftover.
+TEST (Install, KilledRunLeavesOldOrNewBundleAndNextRunCleansUp)
+{
+    Machine m;
+    auto bigBundle = vst3Bundle (41, 24 << 20);
+    bigBundle.files.push_back ({ "Velquin.vst3/Contents/x86_64-win/Second.bin", ZipFixture::sampleContent (24 << 20, 42) });
+    const auto bigArchive = bigBundle.fixture().build();
+    const auto bigTree = bigBundle.tree();
+    const auto smallArchive = m.old[0].fixture().build();
+    const auto smallTree = m.old[0].tree();
+
+    int killedMidRun = 0;
+
+    for (const int delayMs : { 10, 40, 80, 120, 200, 400, 2000 })
+    {
+        SCOPED_TRACE ("killed after " + std::to_string (delayMs) + " ms");
+
+        // Start from the small bundle, installed by the operation itself.
+        m.archives[0] = smallArchive;
+        ASSERT_TRUE (m.run ({ true, false, false }, false));
+        ASSERT_EQ (snapshot (m.folders[0]), smallTree);
+
+        m.archives[0] = bigArchive;
+        const auto pid = fork();
+
+        if (pid == 0)
+        {
+            PerFormat<bool> selection { true, false, false };
+            _exit (processSelectedFormats (selection, false, m.folders, "Velquin", m.payloads()) ? 0 : 1);
+        }
+
+        std::this_thread::sleep_for (std::chrono::milliseconds (delayMs));
+        kill (pid, SIGKILL);
+        int status = 0;
+        waitpid (pid, &status, 0);
+
+        const auto leftovers = stagingLeftovers (m.folders[0]);
+        killedMidRun += leftovers.isEmpty() ? 0 : 1;
+
+        for (auto& name : leftovers)
+            EXPECT_EQ (modeOf (m.folders[0].getChildFile (name)), 0700) << "staging is owner-only";
+
+        // Bundle path: old or new, complete, whatever the moment.
+        auto bundleNow = snapshot (m.folders[0]);
+
+        for (auto& name : leftovers)
+            for (auto it = bundleNow.begin(); it != bundleNow.end();)
+                it = it->first.startsWith (name) ? bundleNow.erase (it) : std::next (it);
+
+        EXPECT_TRUE (bundleNow == smallTree || bundleNow == bigTree);
+
+        // The next run of the format clears the leftover.
+        m.archives[0] = smallArchive;
+        EXPECT_TRUE (m.run ({ true, false, false }, false));
+        EXPECT_EQ (snapshot (m.folders[0]), smallTree);
+    }
+
+    EXPECT_GT (killedMidRun, 0) << "no kill landed during an extraction; the case was not exercised";
+}
+
+TEST (Install, OnlyOurOwnStagingLeftoversAreRemoved)
+{
+    Machine m;
+    const auto folder = m.folders[0];
+    m.temp["elsewhere/keep.txt"].create();
+
+    const auto ours = folder.getChildFile (".Velquin.vst3.oh-staging-a1B2c3");
+    ours.getChildFile ("Velquin.vst3/partial.bin").create();
+
+    const juce::File kept[] = { folder.getChildFile (".Velquin.vst3.oh-staging-longer1"),
+                                folder.getChildFile (".Velquin.clap.oh-staging-a1B2c3"),
+                                folder.getChildFile (".Velquin.vst3.oh-staging-other"),
+                                folder.getChildFile (".Velquin.vst3.oh-staging-foreig") };
+
+    for (auto& f : kept)
+        f.getChildFile ("x").create();
+
+    // Another user's folder of our name, and a link of our name: not ours to delete.
+    ASSERT_EQ (chown (kept[3].getFullPathName().toRawUTF8(), 65534, 65534), 0);
+    const auto link = folder.getChildFile (".Velquin.vst3.oh-staging-link00");
+    link.getParentDirectory().createDirectory();
+    makeLink (link, m.temp["elsewhere"]);
+
+    for (const bool uninstall : { true, false })
+    {
+        EXPECT_TRUE (m.run ({ true, false, false }, uninstall));
+        EXPECT_FALSE (ours.exists());
+
+        for (auto& f : kept)
+            EXPECT_TRUE (f.getChildFile ("x").exists()) << f.getFileName();
+
+        EXPECT_TRUE (link.isSymbolicLink());
+        EXPECT_TRUE (m.temp["elsewhere/keep.txt"].existsAsFile());
+    }
+}
+
+TEST (Install, LeftoverScriptGoesOnlyWhenItIsOurOwnPlainFile)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void (const juce::File& script, const juce::File& elsewhere)> make;
+        bool removed;
+    };
+
+    const Case cases[] = {
+        { "our own plain file", [] (const juce::File& s, const juce::File&) { s.replaceWithText ("#!/bin/sh\n"); }, true },
+        { "nothing there", [] (const juce::File&, const juce::File&) {}, true },
+        { "a folder", [] (const juce::File& s, const juce::File&) { s.getChildFile ("inside").create(); }, false },
+        { "a link to a file", [] (const juce::File& s, const juce::File& e) { makeLink (s, e); }, false },
+        { "another user's file", [] (const juce::File& s, const juce::File&)
+          {
+              s.replaceWithText ("#!/bin/sh\n");
+              ASSERT_EQ (chown (s.getFullPathName().toRawUTF8(), 65534, 65534), 0);
+          }, false },
+    };
+
+    for (auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        TempFolder temp;
+        const auto tmp = temp["tmp"];
+        tmp.createDirectory();
+        const auto script = tmp.getChildFile ("script.sh");
+        const auto elsewhere = temp["elsewhere.sh"];
+        elsewhere.replaceWithText ("keep me");
+
+        c.make (script, elsewhere);
+        removeLeftoverScript (tmp);
+
+        EXPECT_EQ (! script.exists() && ! script.isSymbolicLink(), c.removed);
+        EXPECT_EQ (elsewhere.loadFileAsString(), "keep me");
+    }
+
+    removeLeftoverScript (juce::File());   // no temporary folder: nothing to do, nothing resolved against "/"
+}
+
+// The embedded payloads install into the documented bundles and uninstall again.
+TEST (Install, EmbeddedPayloadsInstallTheDocumentedBundles)
+{
+    TempFolder temp;
+    const PerFormat<juce::File> folders { temp["VST3"], temp["CLAP"], temp["Avid/Audio/Plug-Ins"] };
+    PerFormat<bool> selection { true, true, true };
+
+    ASSERT_TRUE (processSelectedFormats (selection, false, folders, "Velquin"));
+
+    const auto sorted = [] (juce::StringArray a)
+    {
+        a.sort (false);
+        return a;
+    };
+
+    const auto filesBelow = [&] (const juce::File& folder)
+    {
+        juce::StringArray files;
+
+        for (auto& f : folder.findChildFiles (juce::File::findFiles, true))
+            files.add (f.getRelativePathFrom (folder));
+
+        return sorted (files);
+    };
+
+    EXPECT_EQ (filesBelow (folders[0]), sorted ({ "Velquin.vst3/Contents/Resources/moduleinfo.json",
+                                                             "Velquin.vst3/Contents/x86_64-win/Velquin.vst3",
+                                                             "Velquin.vst3/desktop.ini", "Velquin.vst3/Plugin.ico" }));
+    EXPECT_EQ (filesBelow (folders[1]), sorted ({ "Velquin.clap" }));
+    EXPECT_EQ (filesBelow (folders[2]), sorted ({ "Velquin.aaxplugin/Contents/x64/Velquin.aaxplugin",
+                                                             "Velquin.aaxplugin/desktop.ini", "Velquin.aaxplugin/Plugin.ico" }));
+
+    selection = { true, true, true };
+    ASSERT_TRUE (processSelectedFormats (selection, true, folders, "Velquin"));
+
+    for (auto& folder : folders)
+    {
+        EXPECT_TRUE (folder.isDirectory());
+        EXPECT_EQ (folder.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
+    }
+}
