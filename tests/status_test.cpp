@@ -5,6 +5,7 @@
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
+#include <fstream>
 #include <sys/stat.h>
 
 namespace
@@ -374,4 +375,27 @@ TEST (Status, ThePayloadModulesShowTheirVersion)
 
     EXPECT_EQ (probeFormatStatus (folders[1], "Velquin", 1).text, "v1.0.0.0 INSTALLED");
     EXPECT_EQ (probeFormatStatus (folders[2], "Velquin", 2).text, "v1.0.0.0 INSTALLED");
+
+    // The probe runs at every paint: it reads the headers and the resource
+    // tree, not the 33 MB module (the kernel counts what this process reads).
+    const auto bytesReadSoFar = []
+    {
+        std::ifstream io ("/proc/self/io");
+        std::string key;
+        juce::int64 value = -1;
+
+        while (io >> key >> value)
+            if (key == "rchar:")
+                return value;
+
+        return (juce::int64) -1;
+    };
+
+    const auto before = bytesReadSoFar();
+    const auto version = readFileVersion (bundlePath (folders[1], "Velquin", 1));
+    const auto read = bytesReadSoFar() - before;
+
+    ASSERT_GE (before, 0);
+    EXPECT_EQ (version, "1.0.0.0");
+    EXPECT_LT (read, 64 * 1024) << "bytes read for one version probe";
 }
