@@ -421,6 +421,7 @@ void RecordingGraphics::drawGlyph (int glyphNumber, const juce::AffineTransform&
         pendingText = makeEntry (Kind::text, {});
         pendingText.fontHeight = height;
         pendingText.typefaceName = state.font.getTypefaceName();
+        pendingText.typefaceStyle = state.font.getTypefaceStyle();
         pendingText.origin = position;
         pendingFont = state.font;
     }

@@ -38,6 +38,7 @@ struct DrawEntry
     juce::Point<float> origin;           ///< text: pen position of the first glyph (x, baseline)
     float fontHeight = 0.0f;             ///< text: the font height, transform applied
     juce::String typefaceName;           ///< text: the face the glyphs came from
+    juce::String typefaceStyle;          ///< text: its style ("Regular", "Bold", ...)
 
     bool isVisible() const noexcept      { return colour.getAlpha() > 0 && layerOpacity > 0.0f; }
     juce::String describe() const;
