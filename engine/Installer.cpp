@@ -229,11 +229,10 @@ void removeStagingLeftovers (const juce::File& folder, const juce::String& bundl
 
     const auto prefix = stagingPrefix (bundleFileName);
 
-    for (const auto& entry : juce::RangedDirectoryIterator (folder, false, prefix + "*",
-                                                            juce::File::findDirectories))
+    // Collected first: the folder is not changed while it is being listed.
+    for (const auto& f : folder.findChildFiles (juce::File::findDirectories, false, prefix + "*",
+                                                juce::File::FollowSymlinks::no))
     {
-        const auto f = entry.getFile();
-
         if (! isStagingLeftover (f.getFileName(), prefix))
             continue;
 
