@@ -1,0 +1,129 @@
+#include "MainComponent.h"
+#include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+    struct CommandsFixture : ::testing::Test
+    {
+        TempFolder temp;
+        MainComponent main { temp.systemPaths() };
+        juce::Array<juce::URL> opened;
+
+        CommandsFixture()
+        {
+            main.openLink = [this] (const juce::URL& url) { opened.add (url); };
+        }
+
+        juce::Button& button (const juce::String& name)
+        {
+            for (auto* child : main.getChildren())
+                if (child->getName() == name)
+                    if (auto* b = dynamic_cast<juce::Button*> (child))
+                        return *b;
+
+            throw std::runtime_error ("no button " + name.toStdString());
+        }
+
+        // The way the framework delivers a click: posted, then handed to the listener.
+        void click (const juce::String& name)
+        {
+            button (name).triggerClick();
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
+        }
+
+        PerFormat<bool> selection() const { return main.getFormatSelected(); }
+    };
+}
+
+TEST_F (CommandsFixture, TogglesAndSelectAll)
+{
+    EXPECT_EQ (selection(), (PerFormat<bool> { false, false, false }));
+
+    click ("CLAP");
+    EXPECT_EQ (selection(), (PerFormat<bool> { false, true, false }));
+    click ("CLAP");
+    EXPECT_EQ (selection(), (PerFormat<bool> { false, false, false }));
+
+    click ("AAX");
+    click ("SELECT_ALL");
+    EXPECT_EQ (selection(), (PerFormat<bool> { true, true, true }));
+    click ("SELECT_ALL");   // there is no select-none
+    EXPECT_EQ (selection(), (PerFormat<bool> { true, true, true }));
+
+    click ("VST3");
+    EXPECT_EQ (selection(), (PerFormat<bool> { false, true, true }));
+    EXPECT_TRUE (opened.isEmpty());
+}
+
+TEST_F (CommandsFixture, LinksOpenTheirAddresses)
+{
+    click ("WEBSITE");
+    click ("MANUAL");
+    ASSERT_EQ (opened.size(), 2);
+    EXPECT_EQ (opened[0].toString (false), Product::pageUrl);
+    EXPECT_EQ (opened[1].toString (false), Product::manualUrl);
+}
+
+TEST_F (CommandsFixture, PanelsOpenOverTheComponentAndAreReplacedOnTheNextClick)
+{
+    main.setSize (500, 500);
+
+    click ("EULA");
+    juce::Component::SafePointer<juce::Component> firstEula (main.getEulaPanel());
+    ASSERT_NE (firstEula, nullptr);
+    EXPECT_EQ (firstEula->getParentComponent(), &main);
+    EXPECT_EQ (firstEula->getBounds(), main.getBounds());
+    EXPECT_TRUE (firstEula->isAlwaysOnTop());
+    EXPECT_TRUE (firstEula->isVisible());
+    EXPECT_FLOAT_EQ (main.getEulaPanel()->scale, 5.0f);
+
+    click ("SUPPORT");
+    ASSERT_NE (main.getSupportPanel(), nullptr);
+    EXPECT_EQ (main.getSupportPanel()->settingsFolder, main.getSettingsFolder());
+    EXPECT_FLOAT_EQ (main.getSupportPanel()->scale, 5.0f);
+    EXPECT_EQ (main.getChildren().getLast(), main.getSupportPanel());
+
+    // The licence panel closed itself: it left its parent but is still owned.
+    main.removeChildComponent (main.getEulaPanel());
+    EXPECT_NE (firstEula, nullptr);
+
+    click ("EULA");
+    EXPECT_EQ (firstEula, nullptr);   // deleted when the new one came
+    EXPECT_EQ (main.getEulaPanel()->getParentComponent(), &main);
+}
+
+TEST_F (CommandsFixture, ShiftFollowsTheShiftBitWhateverElseIsHeld)
+{
+    using MK = juce::ModifierKeys;
+    struct Step { int flags; bool shift; };
+    const Step steps[] = {
+        { MK::ctrlModifier, false },
+        { MK::ctrlModifier | MK::shiftModifier, true },
+        { MK::shiftModifier | MK::altModifier | MK::commandModifier, true },
+        { MK::shiftModifier | MK::leftButtonModifier, true },   // mouse buttons are not modifier keys
+        { MK::leftButtonModifier, false },
+        { MK::altModifier, false },
+        { MK::shiftModifier, true },
+        { 0, false },
+    };
+
+    for (auto& s : steps)
+    {
+        main.modifierKeysChanged (MK (s.flags));
+        EXPECT_EQ (main.isShiftDown(), s.shift) << "flags " << s.flags;
+    }
+}
+
+TEST_F (CommandsFixture, AButtonNotUnderTheMouseClearsTheHint)
+{
+    EXPECT_EQ (main.getHintText(), "1.0.5");
+
+    // Headless nothing is under the mouse: every state change clears, SELECT_ALL included.
+    for (auto name : { "SELECT_ALL", "VST3", "INSTALL" })
+    {
+        main.buttonStateChanged (&button (name));
+        EXPECT_EQ (main.getHintText(), "") << name;
+    }
+}
