@@ -158,13 +158,13 @@ LETTERS = {
 }
 
 
-def word(spec, y0, H, w, gap, centre_x):
+def word(parts, y0, H, w, gap, centre_x):
     """Lay out letters given as (char, width[, top offset]) centred on centre_x;
     returns a list of path data strings, one per letter."""
-    total = sum(s[1] for s in spec) + gap * (len(spec) - 1)
+    total = sum(s[1] for s in parts) + gap * (len(parts) - 1)
     x = centre_x - total / 2.0
     out = []
-    for s in spec:
+    for s in parts:
         ch, width = s[0], s[1]
         dy = s[2] if len(s) > 2 else 0.0
         out.append(LETTERS[ch](x, y0 + dy, width, H - dy, w))
