@@ -1,0 +1,430 @@
+#include "Installer.h"
+#include "Palette.h"
+#include "Status.h"
+#include "support/FaceSteps.h"
+#include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+    void pump (int ms)
+    {
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (ms);
+    }
+
+    juce::String run (const juce::String& command)
+    {
+        juce::ChildProcess p;
+        juce::StringArray args;
+        args.add ("sh");
+        args.add ("-c");
+        args.add (command);
+
+        if (! p.start (args))
+            return {};
+        auto out = p.readAllProcessOutput();
+        p.waitForProcessToFinish (10000);
+        return out.trim();
+    }
+
+    bool closeTo (juce::Colour a, juce::Colour b, int tolerance = 3)
+    {
+        return std::abs (a.getRed() - b.getRed()) <= tolerance && std::abs (a.getGreen() - b.getGreen()) <= tolerance
+            && std::abs (a.getBlue() - b.getBlue()) <= tolerance;
+    }
+
+    juce::Font regularFont (float height)
+    {
+        static CustomLookAndFeel lf;
+        return juce::Font (lf.regularTypeface).withHeight (height);
+    }
+
+    juce::String describe (juce::Colour c) { return c.toDisplayString (false); }
+
+    const auto background = Palette::backgroundColour;
+    const auto muted = Palette::mutedColour;
+
+    //==============================================================================
+    // The main component on screen in this process, hovered and pressed with the real pointer.
+    struct OnScreen : ::testing::Test
+    {
+        TempFolder temp;
+        std::unique_ptr<MainComponent> main;
+
+        void SetUp() override
+        {
+            run ("xdotool mousemove 1200 1000");
+            main = std::make_unique<MainComponent> (temp.systemPaths());
+            main->openLink = [] (const juce::URL&) {};
+            main->setTopLeftPosition (0, 0);
+            main->addToDesktop (0);
+            main->setVisible (true);
+            pump (300);
+        }
+
+        void TearDown() override
+        {
+            run ("xdotool mouseup 1; xdotool mousemove 1200 1000");
+            pump (100);
+            main = nullptr;
+        }
+
+        juce::Button& button (const juce::String& name)
+        {
+            for (auto* child : main->getChildren())
+                if (child->getName() == name)
+                    if (auto* b = dynamic_cast<juce::Button*> (child))
+                        return *b;
+            throw std::runtime_error ("no button " + name.toStdString());
+        }
+
+        void hover (const juce::String& name)
+        {
+            const auto centre = button (name).getScreenBounds().getCentre();
+            run ("xdotool mousemove " + juce::String (centre.x) + " " + juce::String (centre.y));
+            pump (200);
+        }
+
+        void click (const juce::String& name)
+        {
+            button (name).triggerClick();
+            pump (20);
+        }
+
+        FaceState face()
+        {
+            FaceState st;
+            st.size = main->getWidth();
+            st.selected = main->getFormatSelected();
+            st.status = statusOnDisk (*main);
+            st.shiftDown = main->isShiftDown();
+            return st;
+        }
+
+        juce::File bundle (int k) const
+        {
+            return bundlePath (main->getFormatFolders()[(size_t) k], "Velquin", k);
+        }
+    };
+}
+
+//==============================================================================
+TEST_F (OnScreen, HoverHintsFollowTheTable)
+{
+    // Right after construction SELECT_ALL keeps the version text.
+    hover ("SELECT_ALL");
+    EXPECT_EQ (main->getHintText(), "1.0.5");
+
+    ASSERT_TRUE (bundlePath (main->getFormatFolders()[1], "Velquin", 1).create());
+
+    const std::pair<const char*, const char*> table[] = {
+        { "EULA", "Click to read End-User License Agreement" },
+        { "MANUAL", "Click to open product manual in your web browser" },
+        { "WEBSITE", "Click to open product page on the Oakhaze website" },
+        { "SUPPORT", "Email and Discord support" },
+        { "VST3", "Select to install VST3" },
+        { "CLAP", "Select to update CLAP to 1.0.0" },
+        { "AAX", "Select to install AAX" },
+        { "INSTALL", "Click to install selected. Shift-click to uninstall selected" },
+        { "SELECT_ALL", "" },   // leaving INSTALL cleared it; SELECT_ALL keeps that
+    };
+
+    for (auto& [name, hint] : table)
+    {
+        hover (name);
+        EXPECT_EQ (main->getHintText(), hint) << name;
+    }
+
+    // Pressing a format tile sets its hint again, from a fresh look at the disk.
+    hover ("CLAP");
+    bundlePath (main->getFormatFolders()[1], "Velquin", 1).deleteFile();
+    run ("xdotool mousedown 1");
+    pump (150);
+    EXPECT_EQ (main->getHintText(), "Select to install CLAP");
+}
+
+TEST_F (OnScreen, HoveredAndPressedTilesPaintTheirStates)
+{
+    // A format hovered: lighter grey, nothing else changes.
+    hover ("AAX");
+    auto st = face();
+    st.hovered = "AAX";
+    expectFace (recordFace (*main), expectedFace (st));
+
+    // Installed, selected and hovered: opaque blue with the gold outline.
+    PerFormat<bool> vst3Only { true, false, false };
+    ASSERT_TRUE (processSelectedFormats (vst3Only, false, main->getFormatFolders(), "Velquin"));
+    click ("VST3");
+    hover ("VST3");
+    st = face();
+    st.hovered = "VST3";
+    ASSERT_TRUE (st.status[0].installed);
+    ASSERT_TRUE (st.selected[0]);
+    expectFace (recordFace (*main), expectedFace (st));
+
+    // Pressing a format tile shows no pressed look.
+    run ("xdotool mousedown 1");
+    pump (150);
+    expectFace (recordFace (*main), expectedFace (st));
+    run ("xdotool mouseup 1");
+    pump (150);
+
+    // SELECT ALL hovered has no hover look; pressed it turns green with a dark caption.
+    hover ("SELECT_ALL");
+    st = face();
+    expectFace (recordFace (*main), expectedFace (st));
+
+    run ("xdotool mousedown 1");
+    pump (150);
+    st.pressed = "SELECT_ALL";
+    expectFace (recordFace (*main), expectedFace (st));
+
+    // The same on screen: the tile centre is green.
+    const auto image = main->createComponentSnapshot (main->getLocalBounds());
+    EXPECT_TRUE (closeTo (image.getPixelAt (484, 139), Palette::accentColour)) << describe (image.getPixelAt (484, 139));
+
+    run ("xdotool mouseup 1");
+    pump (150);
+    EXPECT_EQ (main->getFormatSelected(), (PerFormat<bool> { true, true, true }));
+
+    // An extras tile: hovered alpha 191, pressed green.
+    hover ("MANUAL");
+    st = face();
+    st.hovered = "MANUAL";
+    expectFace (recordFace (*main), expectedFace (st));
+    run ("xdotool mousedown 1");
+    pump (150);
+    st.pressed = "MANUAL";
+    expectFace (recordFace (*main), expectedFace (st));
+}
+
+//==============================================================================
+// INSTALL fades its result panel on the desktop's animator, which needs a display.
+TEST_F (OnScreen, InstallThenUninstallThroughTheRealPayloads)
+{
+    click ("VST3");
+    click ("AAX");
+    click ("INSTALL");
+
+    EXPECT_TRUE (bundle (0).getChildFile ("Contents/x86_64-win/Velquin.vst3").existsAsFile());
+    EXPECT_TRUE (bundle (2).getChildFile ("Contents/x64/Velquin.aaxplugin").existsAsFile());
+    EXPECT_FALSE (bundle (1).exists());
+    EXPECT_EQ (main->getFormatSelected(), (PerFormat<bool> { false, false, false }));
+
+    auto* result = main->getResultPanel();
+    ASSERT_NE (result, nullptr);
+    EXPECT_TRUE (result->success);
+    EXPECT_FLOAT_EQ (result->scale, 6.0f);
+    EXPECT_EQ (result->getBounds(), main->getBounds());
+    EXPECT_TRUE (result->isAlwaysOnTop());
+    EXPECT_FALSE (result->isVisible());   // a snapshot of it fades instead
+
+    // The next paint reads the disk.
+    const auto st = face();
+    EXPECT_TRUE (st.status[0].installed);
+    EXPECT_EQ (st.status[2].text, "v1.0.0.0 INSTALLED");
+    expectFace (recordFace (*main), expectedFace (st));
+
+    // The snapshot lets clicks through to the buttons underneath.
+    EXPECT_EQ (main->getComponentAt (button ("INSTALL").getBounds().getCentre()), &button ("INSTALL"));
+
+    // Shift held: the same click uninstalls what is selected.
+    main->modifierKeysChanged (juce::ModifierKeys (juce::ModifierKeys::shiftModifier));
+    click ("AAX");
+    click ("INSTALL");
+    EXPECT_FALSE (bundle (2).exists());
+    EXPECT_TRUE (bundle (0).exists());
+    ASSERT_NE (main->getResultPanel(), nullptr);
+    EXPECT_TRUE (main->getResultPanel()->success);
+    EXPECT_EQ (main->getFormatSelected(), (PerFormat<bool> { false, false, false }));
+}
+
+TEST_F (OnScreen, ResultPanelsAreReplacedAndShowTheOutcome)
+{
+    // Nothing selected: failure, nothing on disk.
+    click ("INSTALL");
+    juce::Component::SafePointer<juce::Component> first (main->getResultPanel());
+    ASSERT_NE (first, nullptr);
+    EXPECT_FALSE (main->getResultPanel()->success);
+    EXPECT_EQ (main->getFormatFolders()[0].getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
+
+    // A VST3 folder that cannot be a folder fails even though AAX succeeds.
+    ASSERT_TRUE (main->getFormatFolders()[0].getParentDirectory().createDirectory());
+    ASSERT_TRUE (main->getFormatFolders()[0].create());   // a plain file where the folder should be
+    click ("VST3");
+    click ("AAX");
+    click ("INSTALL");   // mid-fade of the first panel
+    EXPECT_EQ (first, nullptr);
+    ASSERT_NE (main->getResultPanel(), nullptr);
+    EXPECT_FALSE (main->getResultPanel()->success);
+    EXPECT_TRUE (bundle (2).exists());
+
+    // The result panel keeps the bounds it was given; the window may change.
+    main->setSize (1000, 1000);
+    EXPECT_EQ (main->getResultPanel()->getBounds(), juce::Rectangle<int> (0, 0, 600, 600));
+    EXPECT_FLOAT_EQ (main->getResultPanel()->scale, 6.0f);
+
+    // After the fade nothing of it is left on screen, and the panel stays hidden.
+    pump (3300);
+    for (auto* child : main->getChildren())
+        EXPECT_TRUE (child == main->getResultPanel() || child->getName().isNotEmpty() || dynamic_cast<juce::Label*> (child) != nullptr)
+            << "a leftover snapshot";
+    EXPECT_FALSE (main->getResultPanel()->isVisible());
+}
+
+//==============================================================================
+// The road of one install, on the real program: its own process, the machine's
+// folders (empty temporary filesystems in this test's mount namespace), the pointer
+// and keyboard driven from outside.
+namespace
+{
+    struct RealWindow
+    {
+        juce::ChildProcess app;
+        juce::String id;
+
+        RealWindow()
+        {
+            run ("xdotool mousemove 1200 1000");
+            if (app.start (OH_INSTALLER_PATH, 0))
+                id = run ("timeout 20 xdotool search --sync --onlyvisible --name '^oh_installer$' | head -n 1");
+            run ("xdotool windowmove --sync " + id + " 0 0; xdotool windowfocus --sync " + id);
+            juce::Thread::sleep (800);
+        }
+
+        ~RealWindow()
+        {
+            run ("xdotool keyup shift");
+            app.kill();
+        }
+
+        void moveTo (int x, int y)   { run ("xdotool mousemove --window " + id + " " + juce::String (x) + " " + juce::String (y)); settle(); }
+        void clickAt (int x, int y)  { moveTo (x, y); run ("xdotool click 1"); settle(); }
+        static void settle()         { juce::Thread::sleep (400); }
+
+        juce::Image screenshot() const
+        {
+            const auto file = juce::File::createTempFile (".png");
+            run ("import -window " + id + " png:" + file.getFullPathName().quoted());
+            auto image = juce::ImageFileFormat::loadFrom (file);
+            file.deleteFile();
+            return image;
+        }
+    };
+
+    // Where the hint line's text begins: its glyphs are centred in the label.
+    int hintTextLeft (const juce::Image& image)
+    {
+        for (int x = 24; x < 576; ++x)
+            for (int y = 541; y < 557; ++y)
+                if (! closeTo (image.getPixelAt (x, y), background, 12))
+                    return x;
+        return -1;
+    }
+
+    int expectedLeft (const juce::String& hint)
+    {
+        return juce::roundToInt (300.0f - regularFont (18.0f).getStringWidthFloat (hint) * 0.5f);
+    }
+
+    // The right end of the VST3 status line, dark glyphs on the tile (left of where
+    // the fading result card may still show).
+    int statusTextRight (const juce::Image& image)
+    {
+        int right = -1;
+        for (int x = 93; x < 205; ++x)
+            for (int y = 214; y < 231; ++y)
+                if (closeTo (image.getPixelAt (x, y), background, 20))
+                    right = x;
+        return right;
+    }
+
+    int expectedRight (const juce::String& status)
+    {
+        return juce::roundToInt (93.0f + regularFont (18.0f).getStringWidthFloat (status));
+    }
+
+    bool waitFor (const std::function<bool()>& condition)
+    {
+        for (int i = 0; i < 100 && ! condition(); ++i)
+            juce::Thread::sleep (100);
+        return condition();
+    }
+}
+
+TEST (EndToEnd, TheRoadOfOneInstall)
+{
+    const juce::File lib ("/usr/local/lib");
+    for (auto& f : lib.findChildFiles (juce::File::findFilesAndDirectories, false))
+        f.deleteRecursively();
+
+    const auto vst3Folder = lib.getChildFile ("VST3");
+    const auto vst3Bundle = vst3Folder.getChildFile ("Velquin.vst3");
+    const juce::Point<int> vst3Tile (159, 210), installTile (546, 471);
+    const auto tileColour = [] (const juce::Image& im) { return im.getPixelAt (285, 190); };
+    const auto outlineColour = [] (const juce::Image& im) { return im.getPixelAt (23, 210); };
+
+    RealWindow window;
+    ASSERT_TRUE (window.id.isNotEmpty()) << "the program's window did not show";
+
+    // 1. Nothing installed: faint grey tile, NOT INSTALLED, no outline.
+    auto shot = window.screenshot();
+    ASSERT_EQ (shot.getWidth(), 600);
+    EXPECT_FALSE (vst3Bundle.exists());
+    EXPECT_TRUE (closeTo (tileColour (shot), background.overlaidWith (muted.withAlpha ((juce::uint8) 89)))) << describe (tileColour (shot));
+    EXPECT_NEAR (statusTextRight (shot), expectedRight ("NOT INSTALLED"), 3);
+
+    // 2. Hover: the tile lightens and the hint offers the install.
+    window.moveTo (vst3Tile.x, vst3Tile.y);
+    shot = window.screenshot();
+    EXPECT_TRUE (closeTo (tileColour (shot), background.overlaidWith (muted.withAlpha ((juce::uint8) 128)))) << describe (tileColour (shot));
+    EXPECT_NEAR (hintTextLeft (shot), expectedLeft ("Select to install VST3"), 3);
+
+    // 3. Click: selected, gold outline.
+    window.clickAt (vst3Tile.x, vst3Tile.y);
+    shot = window.screenshot();
+    EXPECT_TRUE (closeTo (outlineColour (shot), Palette::selectionColour)) << describe (outlineColour (shot));
+
+    // 4.-6. INSTALL: the bundle lands, the tile turns blue and reads INSTALLED.
+    window.clickAt (installTile.x, installTile.y);
+    ASSERT_TRUE (waitFor ([&] { return vst3Bundle.getChildFile ("Contents/x86_64-win/Velquin.vst3").existsAsFile(); }));
+    RealWindow::settle();
+    shot = window.screenshot();
+    EXPECT_TRUE (closeTo (tileColour (shot), background.overlaidWith (Palette::brandColour.withAlpha ((juce::uint8) 230)))) << describe (tileColour (shot));
+    EXPECT_TRUE (closeTo (outlineColour (shot), background, 12)) << "the selection is cleared: " << describe (outlineColour (shot));
+    EXPECT_NEAR (statusTextRight (shot), expectedRight (probeFormatStatus (vst3Folder, "Velquin", 0).text), 3);
+    EXPECT_EQ (probeFormatStatus (vst3Folder, "Velquin", 0).text, "INSTALLED");
+    EXPECT_NEAR (hintTextLeft (shot), expectedLeft ("Click to install selected. Shift-click to uninstall selected"), 3);
+
+    // Hover again: opaque blue and the update wording.
+    window.moveTo (vst3Tile.x, vst3Tile.y);
+    shot = window.screenshot();
+    EXPECT_TRUE (closeTo (tileColour (shot), Palette::brandColour)) << describe (tileColour (shot));
+    EXPECT_NEAR (hintTextLeft (shot), expectedLeft ("Select to update VST3 to 1.0.0"), 3);
+
+    // Select it again, hold Shift over INSTALL: the caption reads UNINSTALL; the click removes the bundle.
+    window.clickAt (vst3Tile.x, vst3Tile.y);
+    window.moveTo (installTile.x, installTile.y);
+    run ("xdotool keydown shift");
+    RealWindow::settle();
+    shot = window.screenshot();
+    const auto captionWidth = [&] (const juce::Image& im)
+    {
+        int left = 600, right = -1;
+        for (int x = 480; x < 600; ++x)
+            for (int y = 505; y < 522; ++y)
+                if (! closeTo (im.getPixelAt (x, y), background, 12))
+                    left = juce::jmin (left, x), right = juce::jmax (right, x);
+        return right - left;
+    };
+    EXPECT_NEAR (captionWidth (shot), regularFont (15.0f).getStringWidthFloat ("UNINSTALL"), 3);
+
+    run ("xdotool click 1");
+    run ("xdotool keyup shift");
+    ASSERT_TRUE (waitFor ([&] { return ! vst3Bundle.exists(); }));
+    RealWindow::settle();
+    shot = window.screenshot();
+    EXPECT_NEAR (captionWidth (shot), regularFont (15.0f).getStringWidthFloat ("INSTALL"), 3);
+    EXPECT_TRUE (closeTo (tileColour (shot), background.overlaidWith (muted.withAlpha ((juce::uint8) 89)))) << describe (tileColour (shot));
+}
