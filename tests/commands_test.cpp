@@ -127,3 +127,15 @@ TEST_F (CommandsFixture, AButtonNotUnderTheMouseClearsTheHint)
         EXPECT_EQ (main.getHintText(), "") << name;
     }
 }
+
+TEST (Commands, ClosingRemovesALeftoverScriptFromTheTemporaryFolder)
+{
+    TempFolder temp;
+    const auto paths = temp.systemPaths();
+    const auto script = paths.temporaryFolder.getChildFile ("script.sh");
+
+    auto main = std::make_unique<MainComponent> (paths);
+    ASSERT_TRUE (script.replaceWithText ("#!/bin/sh\n"));
+    main.reset();
+    EXPECT_FALSE (script.exists());
+}

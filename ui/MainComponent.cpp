@@ -61,6 +61,11 @@ MainComponent::~MainComponent()
 {
     removeLeftoverScript (systemPaths.temporaryFolder);
 
+    // The hint line goes before the buttons; a focus change while they go must not reach us.
+    for (auto* child : getChildren())
+        if (auto* button = dynamic_cast<juce::Button*> (child))
+            button->removeListener (this);
+
     // A fade still running keeps a snapshot child of ours; end it while we exist.
     if (resultPanel != nullptr)
         juce::Desktop::getInstance().getAnimator().cancelAnimation (resultPanel.get(), false);
