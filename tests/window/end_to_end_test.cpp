@@ -306,7 +306,15 @@ namespace
         juce::Image screenshot() const
         {
             const auto file = juce::File::createTempFile (".png");
-            run ("import -window " + id + " png:" + file.getFullPathName().quoted());
+            // Grab the screen and cut the window out: importing the window itself
+            // can wait forever for an event under load.
+            const auto geometry = run ("xdotool getwindowgeometry --shell " + id);
+            juce::StringPairArray g;
+            for (auto& line : juce::StringArray::fromLines (geometry))
+                g.set (line.upToFirstOccurrenceOf ("=", false, false), line.fromFirstOccurrenceOf ("=", false, false));
+
+            run ("timeout 20 import -silent -window root -crop " + g["WIDTH"] + "x" + g["HEIGHT"] + "+" + g["X"] + "+" + g["Y"]
+                 + " +repage png:" + file.getFullPathName().quoted());
             auto image = juce::ImageFileFormat::loadFrom (file);
             file.deleteFile();
             return image;
