@@ -1,10 +1,17 @@
 #include <gtest/gtest.h>
+#include <cstdlib>
 #include <juce_gui_basics/juce_gui_basics.h>
 
 // One framework instance for the whole run; components render to images, no display needed.
 int main (int argc, char** argv)
 {
     ::testing::InitGoogleTest (&argc, argv);
+
+    // Without DISPLAY the framework tries ":0", which may be a window test's
+    // private Xvfb that vanishes mid-test. A name no server answers keeps these
+    // tests headless.
+    setenv ("DISPLAY", ":headless", 1);
+
     juce::ScopedJuceInitialiser_GUI juce;
     return RUN_ALL_TESTS();
 }
