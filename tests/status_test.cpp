@@ -376,6 +376,11 @@ TEST (Status, ThePayloadModulesShowTheirVersion)
     EXPECT_EQ (probeFormatStatus (folders[1], "Velquin", 1).text, "v1.0.0.0 INSTALLED");
     EXPECT_EQ (probeFormatStatus (folders[2], "Velquin", 2).text, "v1.0.0.0 INSTALLED");
 
+    // The VST3 bundle is a folder and shows no version, but its module carries one too.
+    const auto vst3Module = temp["vst3-module.dll"];
+    ASSERT_TRUE (extractModule (BinaryData::vst3_zip, BinaryData::vst3_zipSize, "x86_64-win/Velquin.vst3", vst3Module));
+    EXPECT_EQ (readFileVersion (vst3Module), "1.0.0.0");
+
     // The probe runs at every paint: it reads the headers and the resource
     // tree, not the 33 MB module (the kernel counts what this process reads).
     const auto bytesReadSoFar = []
