@@ -327,19 +327,44 @@ private:
     JUCE_DECLARE_NON_COPYABLE (EntryReader)
 };
 
-/** Writes one file entry into the staging folder and checks what was written
-    against the central directory's size and CRC-32. */
-bool writeFileEntry (juce::ZipFile& zip, int index, const DirectoryRecord& record,
-                     const juce::File& target, std::vector<char>& buffer)
+/** Inflates one entry through the buffer into write(), checking the size and
+    CRC-32 of what came out against the central directory. */
+template <typename WriteFn>
+bool copyVerified (const DirectoryRecord& record, std::vector<char>& buffer, WriteFn&& write)
 {
     EntryReader in (record);
     juce::uint64 written = 0;
     uLong crc = crc32 (0, nullptr, 0);
-    bool ok = true;
 
+    for (;;)
+    {
+        const auto n = in.read (buffer.data(), (int) buffer.size());
+
+        if (n < 0)
+            return false;
+
+        if (n == 0)
+            break;
+
+        written += (juce::uint64) n;
+        crc = crc32 (crc, reinterpret_cast<const Bytef*> (buffer.data()), (uInt) n);
+
+        if (written > record.uncompressedSize || ! write (buffer.data(), (size_t) n))
+            return false;
+    }
+
+    return written == record.uncompressedSize && (juce::uint32) crc == record.crc;
+}
+
+/** Writes one file entry into the staging folder, verified, with the entry's time. */
+bool writeFileEntry (juce::ZipFile& zip, int index, const DirectoryRecord& record,
+                     const juce::File& target, std::vector<char>& buffer)
+{
    #if JUCE_WINDOWS
     if (target.exists() && ! target.deleteFile())
         return false;
+
+    bool ok = false;
 
     {
         juce::FileOutputStream out (target);
@@ -347,26 +372,7 @@ bool writeFileEntry (juce::ZipFile& zip, int index, const DirectoryRecord& recor
         if (out.failedToOpen())
             return false;
 
-        for (;;)
-        {
-            const auto n = in.read (buffer.data(), (int) buffer.size());
-
-            if (n <= 0)
-            {
-                ok = n == 0;
-                break;
-            }
-
-            written += (juce::uint64) n;
-            crc = crc32 (crc, reinterpret_cast<const Bytef*> (buffer.data()), (uInt) n);
-
-            if (written > record.uncompressedSize || ! out.write (buffer.data(), (size_t) n))
-            {
-                ok = false;
-                break;
-            }
-        }
-
+        ok = copyVerified (record, buffer, [&out] (const char* data, size_t size) { return out.write (data, size); });
         out.flush();
         ok = ok && out.getStatus().wasOk();
     }
@@ -375,6 +381,7 @@ bool writeFileEntry (juce::ZipFile& zip, int index, const DirectoryRecord& recor
     target.setCreationTime (time);
     target.setLastModificationTime (time);
     target.setLastAccessTime (time);
+    return ok;
    #else
     const auto* path = target.getFullPathName().toRawUTF8();
     const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
@@ -394,39 +401,22 @@ bool writeFileEntry (juce::ZipFile& zip, int index, const DirectoryRecord& recor
     if (fd < 0)
         return false;
 
-    ok = fchmod (fd, fileMode) == 0;
-
-    while (ok)
+    const auto writeAll = [fd] (const char* p, size_t size)
     {
-        const auto n = in.read (buffer.data(), (int) buffer.size());
-
-        if (n <= 0)
-        {
-            ok = n == 0;
-            break;
-        }
-
-        written += (juce::uint64) n;
-        crc = crc32 (crc, reinterpret_cast<const Bytef*> (buffer.data()), (uInt) n);
-
-        if (written > record.uncompressedSize)
-        {
-            ok = false;
-            break;
-        }
-
-        for (auto* p = buffer.data(), * e = p + n; ok && p < e;)
+        for (const auto* e = p + size; p < e;)
         {
             const auto w = ::write (fd, p, (size_t) (e - p));
 
             if (w > 0)
                 p += w;
-            else if (w < 0 && errno == EINTR)
-                continue;
-            else
-                ok = false;
+            else if (! (w < 0 && errno == EINTR))
+                return false;
         }
-    }
+
+        return true;
+    };
+
+    auto ok = fchmod (fd, fileMode) == 0 && copyVerified (record, buffer, writeAll);
 
     if (ok)
     {
@@ -438,10 +428,8 @@ bool writeFileEntry (juce::ZipFile& zip, int index, const DirectoryRecord& recor
         ok = futimens (fd, times) == 0;
     }
 
-    ok = (close (fd) == 0) && ok;
+    return (close (fd) == 0) && ok;
    #endif
-
-    return ok && written == record.uncompressedSize && (juce::uint32) crc == record.crc;
 }
 
 /** Extracts every entry, in archive order, into the staging folder. Entries must
