@@ -8,6 +8,8 @@
 // is already right is left untouched (the build tool then skips the packing),
 // and files inside the bundles that the demo does not contain are removed.
 
+#include "LittleEndian.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -24,7 +26,6 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
 
 namespace
 {
@@ -49,24 +50,6 @@ const uint32_t aaxModuleSize  = 33419352;
 const uint32_t brandColour = 0xFF0094D8;
 
 //==============================================================================
-void put16 (Bytes& b, uint32_t v)
-{
-    b.push_back ((uint8_t) v);
-    b.push_back ((uint8_t) (v >> 8));
-}
-
-void put32 (Bytes& b, uint32_t v)
-{
-    put16 (b, v & 0xFFFF);
-    put16 (b, v >> 16);
-}
-
-void put64 (Bytes& b, uint64_t v)
-{
-    put32 (b, (uint32_t) v);
-    put32 (b, (uint32_t) (v >> 32));
-}
-
 void putBE32 (Bytes& b, uint32_t v)
 {
     for (int shift = 24; shift >= 0; shift -= 8)

@@ -22,6 +22,8 @@
 // with the same bytes is left untouched, so the build tool can skip the
 // steps that depend on it.
 
+#include "LittleEndian.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -38,7 +40,6 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
 
 namespace
 {
@@ -64,18 +65,6 @@ struct Entry
 };
 
 //==============================================================================
-void put16 (Bytes& b, uint32_t v)
-{
-    b.push_back ((uint8_t) v);
-    b.push_back ((uint8_t) (v >> 8));
-}
-
-void put32 (Bytes& b, uint32_t v)
-{
-    put16 (b, v & 0xFFFF);
-    put16 (b, v >> 16);
-}
-
 std::string lowerCase (std::string s)
 {
     for (auto& c : s)
