@@ -206,16 +206,7 @@ public:
         {
             put32 (directory, 0x02014B50);
             put16 (directory, versionMadeBy);
-            put16 (directory, versionNeeded);
-            put16 (directory, 0); // flags
-            put16 (directory, e.method);
-            put16 (directory, fixedTime);
-            put16 (directory, fixedDate);
-            put32 (directory, e.crc);
-            put32 (directory, e.compressedSize);
-            put32 (directory, e.size);
-            put16 (directory, (uint32_t) e.name.size());
-            put16 (directory, 0); // extra field
+            putSharedFields (directory, e);
             put16 (directory, 0); // comment
             put16 (directory, 0); // disk
             put16 (directory, 0); // internal attributes
@@ -255,10 +246,10 @@ private:
         return (uint32_t) pos;
     }
 
-    static Bytes localHeader (const Entry& e)
+    /** The fields a local header and its directory record share, in the same
+        order in both: no data descriptors, so both carry the same CRC and sizes. */
+    static void putSharedFields (Bytes& b, const Entry& e)
     {
-        Bytes b;
-        put32 (b, 0x04034B50);
         put16 (b, versionNeeded);
         put16 (b, 0); // flags
         put16 (b, e.method);
@@ -269,6 +260,13 @@ private:
         put32 (b, e.size);
         put16 (b, (uint32_t) e.name.size());
         put16 (b, 0); // extra field
+    }
+
+    static Bytes localHeader (const Entry& e)
+    {
+        Bytes b;
+        put32 (b, 0x04034B50);
+        putSharedFields (b, e);
         b.insert (b.end(), e.name.begin(), e.name.end());
         return b;
     }
