@@ -61,25 +61,23 @@ void panel_support::paint (juce::Graphics& g)
 
     PanelLook::drawCloseGlyph (g, *closeButton, s);
 
-    g.setFont (5.0f * s);
-    g.setColour (textColour);
-    g.drawText (discordHeading, unitArea (10.0f, 7.0f, 80.0f, 10.0f), juce::Justification::centredLeft, true);
+    // Heading, tile, explanation: once for Discord, once for e-mail.
+    const auto drawContact = [&] (const juce::String& heading, float headingY, const juce::Button& tile,
+                                  juce::Drawable* icon, const juce::String& explanation)
+    {
+        g.setFont (5.0f * s);
+        g.setColour (textColour);
+        g.drawText (heading, unitArea (10.0f, headingY, 80.0f, 10.0f), juce::Justification::centredLeft, true);
 
-    drawContactTile (g, *discordButton, discordIcon.get());
+        drawContactTile (g, tile, icon);
 
-    g.setColour (mutedColour);
-    g.setFont (3.0f * s);
-    g.drawFittedText (discordExplanation, explanationArea (*discordButton), juce::Justification::topLeft, 20);
+        g.setColour (mutedColour);
+        g.setFont (3.0f * s);
+        g.drawFittedText (explanation, explanationArea (tile), juce::Justification::topLeft, 20);
+    };
 
-    g.setFont (5.0f * s);
-    g.setColour (textColour);
-    g.drawText (mailHeading, unitArea (10.0f, 27.0f, 80.0f, 10.0f), juce::Justification::centredLeft, true);
-
-    drawContactTile (g, *mailButton, mailIcon.get());
-
-    g.setColour (mutedColour);
-    g.setFont (3.0f * s);
-    g.drawFittedText (mailExplanation, explanationArea (*mailButton), juce::Justification::topLeft, 20);
+    drawContact (discordHeading, 7.0f, *discordButton, discordIcon.get(), discordExplanation);
+    drawContact (mailHeading, 27.0f, *mailButton, mailIcon.get(), mailExplanation);
 
     g.setFont (3.0f * s);
     g.setColour (mutedColour);
