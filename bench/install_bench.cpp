@@ -1,6 +1,16 @@
-// Installs the three embedded formats into fresh folders several times and, in
-// the same run, extracts the same archives with bsdtar and unzip. Prints the
-// median of each, the ratio to bsdtar, and the install's anonymous memory.
+// Install benchmark.
+//
+// 1. The three embedded formats, installed into fresh folders several times
+//    and, in the same run, extracted from the same archives by JUCE's
+//    uncompressTo, bsdtar and unzip: medians, ratio to bsdtar, the install's
+//    anonymous memory.
+// 2. With --scaling: synthetic VST3 products of growing size, made by the
+//    payload generator and packed by the payload packer into a temporary
+//    folder, read from the mapped archive file; each installed by us and
+//    extracted by bsdtar and unzip in the same run.
+//
+// Usage: oh_bench_install [runs] [--scaling] [--scaling-runs N]
+//                         [--sizes MiB,MiB,...] [--csv-dir DIR]
 #include "Installer.h"
 
 #include <algorithm>
@@ -82,65 +92,105 @@ double timeIt (Fn&& fn)
 
     return std::chrono::duration<double> (Clock::now() - start).count();
 }
-} // namespace
 
-int main (int argc, char** argv)
+/** Runs fn and returns the highest RssAnon growth seen while it ran, in kB,
+    sampled from a side thread. */
+template <typename Fn>
+long anonGrowthKb (Fn&& fn)
 {
-    const int runs = argc > 1 ? std::max (1, std::atoi (argv[1])) : 5;
+    std::atomic<bool> done { false };
+    std::atomic<long> peak { 0 };
+    const auto before = statusKb ("RssAnon");
+
+    std::thread sampler ([&]
+    {
+        while (! done)
+        {
+            peak = std::max (peak.load(), statusKb ("RssAnon"));
+            std::this_thread::sleep_for (std::chrono::milliseconds (1));
+        }
+    });
+
+    fn();
+    done = true;
+    sampler.join();
+    return std::max (0L, peak.load() - before);
+}
+
+/** Extracts each archive with an external tool into its own folder below dest. */
+bool extractWith (const char* tool, const std::vector<juce::File>& archives, const juce::File& dest)
+{
+    const bool isUnzip = std::string (tool) == "unzip";
+
+    for (const auto& archive : archives)
+    {
+        const auto folder = dest.getChildFile (archive.getFileNameWithoutExtension());
+        folder.createDirectory();
+
+        if (! run ({ tool, isUnzip ? "-qo" : "-xf", archive.getFullPathName().toStdString(),
+                     isUnzip ? "-d" : "-C", folder.getFullPathName().toStdString() }))
+            return false;
+    }
+
+    return true;
+}
+
+const char* const formatFileNames[] = { "vst3", "clap", "aax" };
+
+//==============================================================================
+struct Options
+{
+    int runs = 7;
+    bool scaling = false;
+    int scalingRuns = 3;
+    std::vector<int> sizesMiB { 16, 64, 256, 1024 };
+    juce::File csvDir;
+};
+
+void writeCsv (const Options& options, const char* name, const std::string& text)
+{
+    if (options.csvDir == juce::File())
+        return;
+
+    options.csvDir.createDirectory();
+    options.csvDir.getChildFile (name).replaceWithText (text);
+}
+
+//==============================================================================
+void embeddedTable (const Options& options, const juce::File& base)
+{
     const auto payloads = embeddedPayloads();
-    const char* names[] = { "vst3", "clap", "aax" };
-
-    const auto base = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                          .getNonexistentChildFile ("oh_bench_", "", false);
-    base.createDirectory();
-
     size_t totalArchiveBytes = 0;
     std::vector<juce::File> archives;
 
     for (int k = 0; k < numFormats; ++k)
     {
         const auto& p = payloads[(size_t) k];
-        archives.push_back (base.getChildFile (juce::String (names[k]) + ".zip"));
+        archives.push_back (base.getChildFile (juce::String (formatFileNames[k]) + ".zip"));
         archives.back().replaceWithData (p.data, p.size);
         totalArchiveBytes += p.size;
     }
 
     std::vector<double> ours, juceReference, bsdtar, unzip;
-    long baselineAnon = -1, peakAnon = -1;
+    long anonGrowth = 0;
 
-    for (int r = 0; r < runs; ++r)
+    for (int r = 0; r < options.runs; ++r)
     {
         const auto runFolder = base.getChildFile ("run" + juce::String (r));
 
-        // Our install: all three formats in one operation.
+        // Our install: all three formats in one operation, as the INSTALL click runs it.
         const auto install = [&]
         {
             PerFormat<juce::File> folders;
 
             for (int k = 0; k < numFormats; ++k)
-                folders[(size_t) k] = runFolder.getChildFile ("oh").getChildFile (names[k]);
+                folders[(size_t) k] = runFolder.getChildFile ("oh").getChildFile (formatFileNames[k]);
 
-            PerFormat<bool> selection { true, true, true };
-
-            // Sample anonymous memory from a side thread while the install runs.
-            std::atomic<bool> done { false };
-            std::atomic<long> peak { 0 };
-            const auto before = statusKb ("RssAnon");
-            std::thread sampler ([&]
+            anonGrowth = std::max (anonGrowth, anonGrowthKb ([&]
             {
-                while (! done)
-                {
-                    peak = std::max (peak.load(), statusKb ("RssAnon"));
-                    std::this_thread::sleep_for (std::chrono::milliseconds (1));
-                }
-            });
-
-            ours.push_back (timeIt ([&] { return processSelectedFormats (selection, false, folders, Product::rawName); }));
-            done = true;
-            sampler.join();
-
-            baselineAnon = baselineAnon < 0 ? before : std::min (baselineAnon, before);
-            peakAnon = std::max (peakAnon, peak.load());
+                PerFormat<bool> selection { true, true, true };
+                ours.push_back (timeIt ([&] { return processSelectedFormats (selection, false, folders, Product::rawName); }));
+            }));
         };
 
         // JUCE's own extraction over the same memory, for reference (no CRC check).
@@ -153,26 +203,7 @@ int main (int argc, char** argv)
                     juce::MemoryInputStream in (payloads[(size_t) k].data, payloads[(size_t) k].size, false);
                     juce::ZipFile zip (in);
 
-                    if (zip.uncompressTo (runFolder.getChildFile ("juce").getChildFile (names[k]), true).failed())
-                        return false;
-                }
-
-                return true;
-            }));
-        };
-
-        const auto tool = [&] (std::vector<double>& times, const char* name, const char* folderOption)
-        {
-            times.push_back (timeIt ([&]
-            {
-                for (int k = 0; k < numFormats; ++k)
-                {
-                    const auto dest = runFolder.getChildFile (name).getChildFile (names[k]);
-                    dest.createDirectory();
-
-                    if (! run ({ name, std::string (name) == "unzip" ? "-qo" : "-xf",
-                                 archives[(size_t) k].getFullPathName().toStdString(),
-                                 folderOption, dest.getFullPathName().toStdString() }))
+                    if (zip.uncompressTo (runFolder.getChildFile ("juce").getChildFile (formatFileNames[k]), true).failed())
                         return false;
                 }
 
@@ -181,9 +212,11 @@ int main (int argc, char** argv)
         };
 
         // Each run starts with a different contender, so none always goes first.
-        const std::function<void()> contenders[] = { install, juceExtract,
-                                                     [&] { tool (bsdtar, "bsdtar", "-C"); },
-                                                     [&] { tool (unzip, "unzip", "-d"); } };
+        const std::function<void()> contenders[] = {
+            install, juceExtract,
+            [&] { bsdtar.push_back (timeIt ([&] { return extractWith ("bsdtar", archives, runFolder.getChildFile ("bsdtar")); })); },
+            [&] { unzip.push_back (timeIt ([&] { return extractWith ("unzip", archives, runFolder.getChildFile ("unzip")); })); }
+        };
 
         for (int i = 0; i < 4; ++i)
             contenders[(r + i) % 4]();
@@ -192,17 +225,180 @@ int main (int argc, char** argv)
     }
 
     const auto reference = median (bsdtar);
-    std::printf ("three archives, %.1f MB in total, %d runs (median seconds, ratio to bsdtar)\n",
-                 (double) totalArchiveBytes / 1e6, runs);
+    std::printf ("three embedded archives, %.1f MB in total, %d runs (median seconds, ratio to bsdtar)\n",
+                 (double) totalArchiveBytes / 1e6, options.runs);
 
-    for (auto [name, times] : { std::pair { "oh install (checks CRC)", &ours },
+    std::string csv = "tool,median_s,ratio_to_bsdtar,runs\n";
+
+    for (auto [name, times] : { std::pair { "oh install (checks CRC, syncs)", &ours },
                                 std::pair { "juce uncompressTo (reference)", &juceReference },
                                 std::pair { "bsdtar -xf", &bsdtar },
                                 std::pair { "unzip -qo", &unzip } })
-        std::printf ("  %-30s %7.3f s   x%.2f\n", name, median (*times), median (*times) / reference);
+    {
+        std::printf ("  %-32s %7.3f s   x%.2f\n", name, median (*times), median (*times) / reference);
+        csv += std::string (name) + "," + std::to_string (median (*times)) + ","
+             + std::to_string (median (*times) / reference) + "," + std::to_string (times->size()) + "\n";
+    }
 
-    std::printf ("install memory: RssAnon %ld kB before, peak %ld kB during (growth %ld kB; archives %zu kB); VmHWM %ld kB\n",
-                 baselineAnon, peakAnon, peakAnon - baselineAnon, totalArchiveBytes / 1024, statusKb ("VmHWM"));
+    std::printf ("install memory: RssAnon grows by at most %ld kB during an install (archives %zu kB)\n",
+                 anonGrowth, totalArchiveBytes / 1024);
+    csv += "oh install RssAnon growth (kB)," + std::to_string (anonGrowth) + ",,\n";
+    writeCsv (options, "install.csv", csv);
+
+    for (const auto& a : archives)
+        a.deleteFile();
+}
+
+//==============================================================================
+juce::File siblingTool (const char* name)
+{
+    // The payload tools are built next to the benchmark, in the build tree.
+    return juce::File::getSpecialLocation (juce::File::currentExecutableFile)
+               .getParentDirectory().getParentDirectory()
+               .getChildFile ("scripts/payload").getChildFile (name);
+}
+
+void scalingRun (const Options& options, const juce::File& base)
+{
+    const auto generator = siblingTool ("oh_payload_generate");
+    const auto packer = siblingTool ("oh_payload_pack");
+
+    if (! generator.existsAsFile() || ! packer.existsAsFile())
+    {
+        std::fprintf (stderr, "payload tools not found next to the benchmark\n");
+        std::exit (1);
+    }
+
+    std::printf ("\nscaling: one VST3 product per size, %d runs each (median seconds)\n", options.scalingRuns);
+    std::printf ("  %9s %12s %12s %9s %9s %9s %8s %14s\n",
+                 "size MiB", "content B", "archive B", "oh s", "bsdtar s", "unzip s", "oh/bsd", "oh RssAnon kB");
+
+    std::string csv = "size_mib,content_bytes,archive_bytes,largest_entry_bytes,oh_s,bsdtar_s,unzip_s,oh_rssanon_growth_kb\n";
+
+    for (const auto sizeMiB : options.sizesMiB)
+    {
+        const auto folder = base.getChildFile ("product-" + juce::String (sizeMiB));
+        const auto bundles = folder.getChildFile ("bundles");
+        const auto archive = folder.getChildFile ("vst3.zip");
+        const auto bytes = (juce::uint64) sizeMiB << 20;
+
+        if (! run ({ generator.getFullPathName().toStdString(), "--vst3-of-size", std::to_string (bytes),
+                     bundles.getFullPathName().toStdString() })
+             || ! run ({ packer.getFullPathName().toStdString(), archive.getFullPathName().toStdString(),
+                         bundles.getChildFile ("Velquin.vst3").getFullPathName().toStdString() }))
+        {
+            std::fprintf (stderr, "making the %d MiB product failed\n", sizeMiB);
+            std::exit (1);
+        }
+
+        juce::uint64 contentBytes = 0, largestEntry = 0;
+
+        for (const auto& f : bundles.findChildFiles (juce::File::findFiles, true))
+        {
+            contentBytes += (juce::uint64) f.getSize();
+            largestEntry = std::max (largestEntry, (juce::uint64) f.getSize());
+        }
+
+        bundles.deleteRecursively (false);
+
+        // Read from the mapped archive file, not from the executable.
+        juce::MemoryMappedFile mapped (archive, juce::MemoryMappedFile::readOnly);
+
+        if (mapped.getData() == nullptr)
+        {
+            std::fprintf (stderr, "cannot map %s\n", archive.getFullPathName().toRawUTF8());
+            std::exit (1);
+        }
+
+        const PerFormat<PayloadArchive> payloads { PayloadArchive { mapped.getData(), mapped.getSize() },
+                                                   PayloadArchive {}, PayloadArchive {} };
+        std::vector<double> ours, bsdtar, unzip;
+        long anonGrowth = 0;
+
+        for (int r = 0; r < options.scalingRuns; ++r)
+        {
+            const auto runFolder = folder.getChildFile ("run");
+
+            const std::function<void()> contenders[] = {
+                [&]
+                {
+                    const PerFormat<juce::File> folders { runFolder.getChildFile ("oh"), juce::File(), juce::File() };
+
+                    anonGrowth = std::max (anonGrowth, anonGrowthKb ([&]
+                    {
+                        PerFormat<bool> selection { true, false, false };
+                        ours.push_back (timeIt ([&] { return processSelectedFormats (selection, false, folders, Product::rawName, payloads); }));
+                    }));
+                },
+                [&] { bsdtar.push_back (timeIt ([&] { return extractWith ("bsdtar", { archive }, runFolder.getChildFile ("bsdtar")); })); },
+                [&] { unzip.push_back (timeIt ([&] { return extractWith ("unzip", { archive }, runFolder.getChildFile ("unzip")); })); }
+            };
+
+            for (int i = 0; i < 3; ++i)
+            {
+                contenders[(r + i) % 3]();
+                runFolder.deleteRecursively (false);   // out of the page cache's way before the next one
+            }
+        }
+
+        const auto archiveBytes = (juce::uint64) archive.getSize();
+        std::printf ("  %9d %12llu %12llu %9.3f %9.3f %9.3f %8.2f %14ld\n",
+                     sizeMiB, (unsigned long long) contentBytes, (unsigned long long) archiveBytes,
+                     median (ours), median (bsdtar), median (unzip), median (ours) / median (bsdtar), anonGrowth);
+        std::fflush (stdout);
+
+        csv += std::to_string (sizeMiB) + "," + std::to_string (contentBytes) + "," + std::to_string (archiveBytes) + ","
+             + std::to_string (largestEntry) + "," + std::to_string (median (ours)) + "," + std::to_string (median (bsdtar)) + ","
+             + std::to_string (median (unzip)) + "," + std::to_string (anonGrowth) + "\n";
+
+        folder.deleteRecursively (false);
+    }
+
+    writeCsv (options, "scaling.csv", csv);
+}
+
+Options parseOptions (int argc, char** argv)
+{
+    Options options;
+
+    for (int i = 1; i < argc; ++i)
+    {
+        const std::string arg = argv[i];
+        const auto next = [&] { return i + 1 < argc ? std::string (argv[++i]) : std::string(); };
+
+        if (arg == "--scaling")
+            options.scaling = true;
+        else if (arg == "--scaling-runs")
+            options.scalingRuns = std::max (1, std::atoi (next().c_str()));
+        else if (arg == "--csv-dir")
+            options.csvDir = juce::File::getCurrentWorkingDirectory().getChildFile (juce::String (next()));
+        else if (arg == "--sizes")
+        {
+            options.sizesMiB.clear();
+
+            for (const auto& s : juce::StringArray::fromTokens (juce::String (next()), ",", ""))
+                if (s.getIntValue() > 0)
+                    options.sizesMiB.push_back (s.getIntValue());
+        }
+        else
+            options.runs = std::max (1, std::atoi (arg.c_str()));
+    }
+
+    return options;
+}
+} // namespace
+
+int main (int argc, char** argv)
+{
+    const auto options = parseOptions (argc, argv);
+    const auto base = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                          .getNonexistentChildFile ("oh_bench_", "", false);
+    base.createDirectory();
+
+    embeddedTable (options, base);
+
+    if (options.scaling)
+        scalingRun (options, base);
 
     base.deleteRecursively (false);
     return 0;

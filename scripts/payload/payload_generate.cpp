@@ -2,7 +2,12 @@
 // Velquin.aaxplugin) into a folder, for the payload packer to archive.
 //
 // Usage: oh_payload_generate <output folder>
+//        oh_payload_generate --vst3-of-size <bytes> <output folder>
 //
+// The second form writes only a Velquin.vst3 bundle of about <bytes>, for
+// benchmarks: the small files, a module of at most 32 MiB, and data files of
+// at most 256 MiB each with the module's compressibility, as large products
+// (sample libraries) ship them.
 // Everything is deterministic: fixed seeds, no clock, no environment, so the
 // same build of this tool always writes the same bytes. A file whose content
 // is already right is left untouched (the build tool then skips the packing),
@@ -917,14 +922,65 @@ void writeBundle (const fs::path& bundle, const std::vector<std::pair<std::strin
 
     removeStrays (bundle, keep);
 }
+
+//==============================================================================
+// A VST3 bundle of about totalSize bytes for the benchmarks.
+void writeSizedVst3 (const fs::path& outDir, uint64_t totalSize)
+{
+    const uint64_t moduleLimit = 32ull << 20;
+    const uint64_t dataFileLimit = 256ull << 20;
+    const std::string name = productName;
+
+    std::vector<std::pair<std::string, Bytes>> files {
+        { "desktop.ini", makeDesktopIni() },
+        { "Plugin.ico", makePluginIco() },
+        { "Contents/Resources/moduleinfo.json", makeModuleInfo() },
+    };
+
+    uint64_t left = totalSize;
+    const auto moduleSize = (uint32_t) std::max<uint64_t> (std::min (left, moduleLimit), 0x10000);
+    files.push_back ({ "Contents/x86_64-win/" + name + ".vst3",
+                       makeModule (moduleSize, 0x5653543301ull, name + " VST3 plug-in", name + ".vst3") });
+    left -= std::min<uint64_t> (left, moduleSize);
+
+    Random random (0x44415441ull);
+
+    for (int index = 1; left > 0; ++index)
+    {
+        Bytes data ((size_t) std::min (left, dataFileLimit));
+        fillCode (data.data(), data.size(), random);
+        left -= data.size();
+
+        char fileName[32];
+        std::snprintf (fileName, sizeof (fileName), "Data_%02d.bin", index);
+        files.push_back ({ std::string ("Contents/Resources/Data/") + fileName, std::move (data) });
+    }
+
+    writeBundle (outDir / (name + ".vst3"), files);
+}
 } // namespace
 
 //==============================================================================
 int main (int argc, char** argv)
 {
+    if (argc == 4 && std::string (argv[1]) == "--vst3-of-size")
+    {
+        try
+        {
+            writeSizedVst3 (argv[3], std::stoull (argv[2]));
+            return 0;
+        }
+        catch (const std::exception& e)
+        {
+            std::cerr << "oh_payload_generate: " << e.what() << "\n";
+            return 1;
+        }
+    }
+
     if (argc != 2)
     {
-        std::cerr << "usage: oh_payload_generate <output folder>\n";
+        std::cerr << "usage: oh_payload_generate <output folder>\n"
+                     "       oh_payload_generate --vst3-of-size <bytes> <output folder>\n";
         return 2;
     }
 
