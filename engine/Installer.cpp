@@ -1,20 +1,12 @@
 #include "Installer.h"
 
 #include "BinaryData.h"
+#include "EntryData.h"
+#include "FileOps.h"
+#include "InstallerHooks.h"
+#include "PayloadDirectory.h"
 
-#include <zlib.h>
-#include <cstring>
 #include <vector>
-
-#if ! JUCE_WINDOWS
- #include <cerrno>
- #include <cstdio>
- #include <cstdlib>
- #include <fcntl.h>
- #include <sys/stat.h>
- #include <sys/time.h>
- #include <unistd.h>
-#endif
 
 PerFormat<PayloadArchive> embeddedPayloads()
 {
@@ -23,119 +15,17 @@ PerFormat<PayloadArchive> embeddedPayloads()
              PayloadArchive { BinaryData::aax_zip,  (size_t) BinaryData::aax_zipSize } };
 }
 
+InstallerHooks& installerHooks()
+{
+    static InstallerHooks hooks;
+    return hooks;
+}
+
 namespace
 {
-//==============================================================================
-// What the archive's central directory promises about each entry. JUCE's
-// ZipFile keeps none of the CRCs, so we read them ourselves to check what
-// it hands us.
-struct DirectoryRecord
-{
-    juce::String name;
-    juce::uint32 crc = 0;
-    juce::uint32 compressedSize = 0;
-    juce::uint32 uncompressedSize = 0;
-    bool isDeflated = false;
-    bool isDirectory = false;
-    const juce::uint8* data = nullptr;   ///< the entry's stored bytes, inside the archive
-};
-
-juce::uint16 read16 (const juce::uint8* p) noexcept   { return (juce::uint16) (p[0] | (p[1] << 8)); }
-juce::uint32 read32 (const juce::uint8* p) noexcept   { return (juce::uint32) read16 (p) | ((juce::uint32) read16 (p + 2) << 16); }
-
-/** Reads the central directory of an in-memory archive. Refuses anything the
-    payload form never contains and we could not check: encryption, methods
-    other than stored and deflate, ZIP64, links, and records or data that
-    lie outside the archive. */
-bool readCentralDirectory (const PayloadArchive& archive, std::vector<DirectoryRecord>& records)
-{
-    const auto* bytes = static_cast<const juce::uint8*> (archive.data);
-    const auto size = archive.size;
-
-    if (bytes == nullptr || size < 22)
-        return false;
-
-    // The end record sits in the last 22 bytes, or further back by a comment.
-    size_t end = 0;
-    bool found = false;
-
-    for (size_t pos = size - 22;; --pos)
-    {
-        if (read32 (bytes + pos) == 0x06054b50 && pos + 22 + read16 (bytes + pos + 20) == size)
-        {
-            end = pos;
-            found = true;
-            break;
-        }
-
-        if (pos == 0 || size - pos > 22 + 0xffff)
-            break;
-    }
-
-    if (! found)
-        return false;
-
-    const auto numEntries = read16 (bytes + end + 10);
-    const size_t directorySize = read32 (bytes + end + 12);
-    const size_t directoryStart = read32 (bytes + end + 16);
-
-    if (read16 (bytes + end + 4) != 0 || read16 (bytes + end + 6) != 0
-         || read16 (bytes + end + 8) != numEntries
-         || directoryStart > end || directorySize > end - directoryStart)
-        return false;
-
-    records.clear();
-    size_t pos = directoryStart;
-    const size_t directoryEnd = directoryStart + directorySize;
-
-    for (int i = 0; i < numEntries; ++i)
-    {
-        if (directoryEnd - pos < 46 || read32 (bytes + pos) != 0x02014b50)
-            return false;
-
-        const auto* r = bytes + pos;
-        const auto flags = read16 (r + 8);
-        const auto method = read16 (r + 10);
-        const auto compressedSize = read32 (r + 20);
-        const auto uncompressedSize = read32 (r + 24);
-        const size_t nameLength = read16 (r + 28);
-        const size_t recordLength = 46 + nameLength + read16 (r + 30) + read16 (r + 32);
-        const auto externalAttributes = read32 (r + 38);
-        const size_t localHeader = read32 (r + 42);
-
-        if (directoryEnd - pos < recordLength
-             || (flags & 1) != 0                                     // encrypted
-             || (method != 0 && method != 8)
-             || compressedSize == 0xffffffff || uncompressedSize == 0xffffffff
-             || ((externalAttributes >> 28) & 0xf) == 0xa)           // a symbolic link
-            return false;
-
-        // The entry's data must lie inside the archive, before the directory.
-        if (localHeader > directoryStart || directoryStart - localHeader < 30
-             || read32 (bytes + localHeader) != 0x04034b50)
-            return false;
-
-        const size_t dataStart = localHeader + 30 + read16 (bytes + localHeader + 26)
-                                                  + read16 (bytes + localHeader + 28);
-
-        if (dataStart > directoryStart || directoryStart - dataStart < compressedSize)
-            return false;
-
-        DirectoryRecord record;
-        record.name = juce::String::fromUTF8 (reinterpret_cast<const char*> (r + 46), (int) nameLength);
-        record.crc = read32 (r + 16);
-        record.compressedSize = compressedSize;
-        record.uncompressedSize = uncompressedSize;
-        record.isDeflated = method == 8;
-        record.data = bytes + dataStart;
-        record.isDirectory = record.name.endsWithChar ('\\') || record.name.endsWithChar ('/');
-        records.push_back (record);
-
-        pos += recordLength;
-    }
-
-    return true;
-}
+using FileOps::Handle;
+using FileOps::Kind;
+using FileOps::Rename;
 
 //==============================================================================
 // Staging folders: "." + bundle name + ".oh-staging-" + six random characters.
@@ -153,409 +43,301 @@ bool isStagingLeftover (const juce::String& name, const juce::String& prefix)
     return name.startsWith (prefix) && name.length() == prefix.length() + stagingSuffixLength;
 }
 
-#if ! JUCE_WINDOWS
-constexpr mode_t folderMode = 0755;
-constexpr mode_t fileMode = 0644;
-
-bool isRealFolder (const juce::File& f)
+/** Where the old bundle waits while a replacement in two renames is under way. */
+juce::String asideName (const juce::String& bundleFileName)
 {
-    struct stat info;
-    return lstat (f.getFullPathName().toRawUTF8(), &info) == 0 && S_ISDIR (info.st_mode);
+    return "." + bundleFileName + ".oh-aside";
 }
 
-bool somethingAt (const juce::File& f)
+/** Removes staging folders that killed runs of this format left behind. Only
+    folders of our own naming, owned by us and locked by no live run, go. */
+void removeStagingLeftovers (const Handle& target, const juce::String& bundleFileName)
 {
-    struct stat info;
-    return lstat (f.getFullPathName().toRawUTF8(), &info) == 0;
-}
-
-/** mkdir with a fixed mode, whatever the umask: a bundle must be readable by
-    the hosts that load it. */
-bool makeFolder (const juce::File& f)
-{
-    const auto* path = f.getFullPathName().toRawUTF8();
-    return mkdir (path, folderMode) == 0 && chmod (path, folderMode) == 0;
-}
-#endif
-
-/** Creates a missing target folder and its parents. An existing folder, or a
-    link to one, is used as it is. */
-bool createTargetFolder (const juce::File& folder)
-{
-   #if JUCE_WINDOWS
-    return folder.createDirectory().wasOk();
-   #else
-    if (folder.isDirectory())
-        return true;
-
-    const auto parent = folder.getParentDirectory();
-
-    if (parent == folder || ! createTargetFolder (parent))
-        return false;
-
-    return makeFolder (folder) || folder.isDirectory();
-   #endif
-}
-
-/** Creates the folders from below the staging folder down to f. Every step
-    must be a real folder: nothing below staging is reached through a link. */
-bool createFoldersBelow (const juce::File& staging, const juce::File& f)
-{
-    if (f == staging)
-        return true;
-
-    if (! f.isAChildOf (staging))
-        return false;
-
-   #if JUCE_WINDOWS
-    return f.createDirectory().wasOk();
-   #else
-    if (isRealFolder (f))
-        return true;
-
-    if (! createFoldersBelow (staging, f.getParentDirectory()))
-        return false;
-
-    return makeFolder (f);
-   #endif
-}
-
-/** Removes staging folders that a killed run of this format left behind.
-    Only folders of our own naming, owned by us, are touched. */
-void removeStagingLeftovers (const juce::File& folder, const juce::String& bundleFileName)
-{
-    if (! folder.isDirectory())
-        return;
-
     const auto prefix = stagingPrefix (bundleFileName);
 
     // Collected first: the folder is not changed while it is being listed.
-    for (const auto& f : folder.findChildFiles (juce::File::findDirectories, false, prefix + "*",
-                                                juce::File::FollowSymlinks::no))
+    for (const auto& name : FileOps::listNames (target))
     {
-        if (! isStagingLeftover (f.getFileName(), prefix))
+        if (! isStagingLeftover (name, prefix))
             continue;
 
-       #if ! JUCE_WINDOWS
-        struct stat info;
+        const auto leftover = FileOps::openFolder (target, name);
 
-        if (lstat (f.getFullPathName().toRawUTF8(), &info) != 0
-             || ! S_ISDIR (info.st_mode) || info.st_uid != geteuid())
+        if (! leftover || ! FileOps::isOwnedByUs (leftover) || ! FileOps::tryLock (leftover))
             continue;
-       #endif
 
-        f.deleteRecursively (false);
+        FileOps::deleteContents (leftover);
+        FileOps::removeFolder (target, name, leftover);
     }
 }
 
-/** A fresh, empty staging folder inside the target folder, owner-only. */
-juce::File createStagingFolder (const juce::File& folder, const juce::String& bundleFileName)
+/** A run killed between the two renames of a replacement left the old bundle
+    set aside. With the bundle path empty it goes back there first of all; with
+    a bundle in place it is only the old copy, and goes with the caller's staging
+    folder. Never deleted while the bundle path is empty. */
+void restoreSetAsideBundle (const Handle& target, const juce::String& bundleFileName, const Handle* staging = nullptr)
 {
-   #if JUCE_WINDOWS
-    const auto suffix = juce::String::toHexString (juce::Random::getSystemRandom().nextInt (0xffffff))
-                            .paddedLeft ('0', stagingSuffixLength);
-    const auto staging = folder.getChildFile (stagingPrefix (bundleFileName) + suffix);
-    return ! staging.exists() && staging.createDirectory().wasOk() ? staging : juce::File();
-   #else
-    auto pattern = folder.getChildFile (stagingPrefix (bundleFileName) + "XXXXXX").getFullPathName().toStdString();
+    const auto aside = asideName (bundleFileName);
+    bool ours = false;
 
-    if (mkdtemp (pattern.data()) == nullptr)
-        return {};
+    if (FileOps::kindOf (target, aside, &ours) == Kind::missing || ! ours)
+        return;
 
-    return juce::File (juce::String (pattern));
-   #endif
+    if (FileOps::kindOf (target, bundleFileName) == Kind::missing)
+        FileOps::renameNoReplace (target, aside, target, bundleFileName);
+    else if (staging != nullptr)
+        FileOps::renameNoReplace (target, aside, *staging, "old");
 }
 
-//==============================================================================
-/** Reads an entry's content straight out of the archive's memory: zlib inflates
-    from the stored bytes into the caller's buffer, with no copy in between. */
-class EntryReader
+/** The staging folder of one run: created locked, emptied and removed at the end. */
+struct Staging
 {
-public:
-    explicit EntryReader (const DirectoryRecord& r) : record (r)
+    Staging (const Handle& targetFolder, const juce::String& bundleFileName)
+        : target (targetFolder),
+          folder (FileOps::createStagingFolder (target, stagingPrefix (bundleFileName), name))
     {
-        if (record.isDeflated)
+    }
+
+    ~Staging()
+    {
+        // Holds the old bundle after a replacement, the partial new one after a failure.
+        if (folder)
         {
-            stream.next_in = const_cast<Bytef*> (record.data);
-            stream.avail_in = record.compressedSize;
-            good = initialised = inflateInit2 (&stream, -MAX_WBITS) == Z_OK;
+            FileOps::deleteContents (folder);
+            FileOps::removeFolder (target, name, folder);
         }
     }
 
-    ~EntryReader()
-    {
-        if (initialised)
-            inflateEnd (&stream);
-    }
+    const Handle& target;
+    juce::String name;
+    Handle folder;
 
-    /** Up to size bytes of content; 0 at the end, -1 when the data is damaged. */
-    int read (char* dest, int size)
-    {
-        if (! good)
-            return -1;
-
-        if (! record.isDeflated)
-        {
-            const auto n = (int) std::min ((juce::uint64) size, (juce::uint64) record.compressedSize - position);
-            std::memcpy (dest, record.data + position, (size_t) n);
-            position += (juce::uint64) n;
-            return n;
-        }
-
-        if (finished)
-            return 0;
-
-        stream.next_out = reinterpret_cast<Bytef*> (dest);
-        stream.avail_out = (uInt) size;
-        const auto result = inflate (&stream, Z_NO_FLUSH);
-        const auto produced = size - (int) stream.avail_out;
-
-        if (result == Z_STREAM_END)
-            finished = true;
-        else if (result != Z_OK || produced == 0)
-            good = false;   // bad data, or the stored bytes end before the stream does
-
-        return good ? produced : -1;
-    }
-
-private:
-    const DirectoryRecord& record;
-    z_stream stream {};
-    juce::uint64 position = 0;
-    bool good = true, initialised = false, finished = false;
-
-    JUCE_DECLARE_NON_COPYABLE (EntryReader)
+    JUCE_DECLARE_NON_COPYABLE (Staging)
 };
 
-/** Inflates one entry through the buffer into write(), checking the size and
-    CRC-32 of what came out against the central directory. */
-template <typename WriteFn>
-bool copyVerified (const DirectoryRecord& record, std::vector<char>& buffer, WriteFn&& write)
+bool durableEach()    { return installerHooks().durability == InstallerHooks::Durability::syncEach; }
+bool durableAtAll()   { return installerHooks().durability != InstallerHooks::Durability::none; }
+
+//==============================================================================
+/** The names of an entry's path below the staging folder: "\" or "/" separate
+    them, the first is the bundle's own name, and none is empty, "." or "..". */
+bool splitEntryName (const DirectoryRecord& record, const juce::String& bundleFileName, juce::StringArray& parts)
 {
-    EntryReader in (record);
-    juce::uint64 written = 0;
-    uLong crc = crc32 (0, nullptr, 0);
+    auto path = record.name.replaceCharacter ('\\', '/');
 
-    for (;;)
-    {
-        const auto n = in.read (buffer.data(), (int) buffer.size());
+    if (record.isDirectory)
+        path = path.dropLastCharacters (1);
 
-        if (n < 0)
+    parts = juce::StringArray::fromTokens (path, "/", {});
+
+    if (parts.isEmpty() || parts[0] != bundleFileName)
+        return false;
+
+    for (const auto& part : parts)
+        if (part.isEmpty() || part == "." || part == "..")
             return false;
 
-        if (n == 0)
-            break;
-
-        written += (juce::uint64) n;
-        crc = crc32 (crc, reinterpret_cast<const Bytef*> (buffer.data()), (uInt) n);
-
-        if (written > record.uncompressedSize || ! write (buffer.data(), (size_t) n))
-            return false;
-    }
-
-    return written == record.uncompressedSize && (juce::uint32) crc == record.crc;
+    return true;
 }
 
-/** Writes one file entry into the staging folder, verified, with the entry's time. */
-bool writeFileEntry (juce::ZipFile& zip, int index, const DirectoryRecord& record,
-                     const juce::File& target, std::vector<char>& buffer)
+/** Writes one file entry below folder, verified, with the entry's time. */
+bool writeFileEntry (const Handle& folder, const juce::String& name, const DirectoryRecord& record)
 {
-   #if JUCE_WINDOWS
-    if (target.exists() && ! target.deleteFile())
+    auto file = FileOps::createFile (folder, name);
+
+    if (! file)
         return false;
 
-    bool ok = false;
+    const bool ok = writeEntryData (record, file)
+                     && FileOps::setTimes (file, record.time())
+                     && (! durableEach() || FileOps::sync (file));
 
-    {
-        juce::FileOutputStream out (target);
-
-        if (out.failedToOpen())
-            return false;
-
-        ok = copyVerified (record, buffer, [&out] (const char* data, size_t size) { return out.write (data, size); });
-        out.flush();
-        ok = ok && out.getStatus().wasOk();
-    }
-
-    const auto time = zip.getEntry (index)->fileTime;
-    target.setCreationTime (time);
-    target.setLastModificationTime (time);
-    target.setLastAccessTime (time);
-    return ok;
-   #else
-    const auto* path = target.getFullPathName().toRawUTF8();
-    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    int fd = open (path, flags, fileMode);
-
-    if (fd < 0 && errno == EEXIST)
-    {
-        // A repeated entry overwrites a file of the same name, never a folder or a link.
-        struct stat info;
-
-        if (lstat (path, &info) != 0 || ! S_ISREG (info.st_mode) || unlink (path) != 0)
-            return false;
-
-        fd = open (path, flags, fileMode);
-    }
-
-    if (fd < 0)
-        return false;
-
-    const auto writeAll = [fd] (const char* p, size_t size)
-    {
-        for (const auto* e = p + size; p < e;)
-        {
-            const auto w = ::write (fd, p, (size_t) (e - p));
-
-            if (w > 0)
-                p += w;
-            else if (! (w < 0 && errno == EINTR))
-                return false;
-        }
-
-        return true;
-    };
-
-    auto ok = fchmod (fd, fileMode) == 0 && copyVerified (record, buffer, writeAll);
-
-    if (ok)
-    {
-        const auto ms = zip.getEntry (index)->fileTime.toMilliseconds();
-        struct timespec times[2];
-        times[0].tv_sec = (time_t) (ms / 1000);
-        times[0].tv_nsec = (long) ((ms % 1000) * 1000000);
-        times[1] = times[0];
-        ok = futimens (fd, times) == 0;
-    }
-
-    return (close (fd) == 0) && ok;
-   #endif
+    return file.close() && ok;
 }
 
 /** Extracts every entry, in archive order, into the staging folder. Entries must
-    lie inside the product's bundle; the first failing entry stops the run. */
-bool extractInto (const PayloadArchive& payload, const juce::File& staging, const juce::String& bundleFileName)
+    lie inside the product's bundle; the first failing entry stops the run.
+    Folders are made one name at a time below the staging folder's handle. */
+bool extractInto (const PayloadArchive& payload, const Handle& staging, const juce::String& bundleFileName)
 {
     std::vector<DirectoryRecord> records;
 
     if (! readCentralDirectory (payload, records) || records.empty())
         return false;
 
-    juce::MemoryInputStream source (payload.data, payload.size, false);
-    juce::ZipFile zip (source);
-
-    if (zip.getNumEntries() != (int) records.size())
-        return false;
-
-    const auto staged = staging.getChildFile (bundleFileName);
-    std::vector<char> buffer (256 * 1024);   // inflate, CRC and write while it is in cache
-
-    for (int i = 0; i < zip.getNumEntries(); ++i)
+    for (const auto& record : records)
     {
-        const auto* entry = zip.getEntry (i);
-        const auto& record = records[(size_t) i];
+        juce::StringArray parts;
 
-        if (entry == nullptr || entry->filename != record.name || entry->isSymbolicLink
-             || (juce::uint64) entry->uncompressedSize != record.uncompressedSize)
+        if (! splitEntryName (record, bundleFileName, parts))
             return false;
 
-        const auto relativePath = record.name.replaceCharacter ('\\', '/');
+        const auto folderDepth = record.isDirectory ? parts.size() : parts.size() - 1;
+        Handle folder;
 
-        if (relativePath != bundleFileName && ! relativePath.startsWith (bundleFileName + "/"))
-            return false;
-
-        const auto target = staging.getChildFile (relativePath);
-
-        // ".." that stays inside staging but leaves the bundle counts as escaping too.
-        if (target != staged && ! target.isAChildOf (staged))
-            return false;
-
-        if (record.isDirectory)
-        {
-            if (! createFoldersBelow (staging, target))
+        for (int i = 0; i < folderDepth; ++i)
+            if (! (folder = FileOps::makeFolder (i == 0 ? staging : folder, parts[i])))
                 return false;
 
-            continue;
-        }
-
-        if (! createFoldersBelow (staging, target.getParentDirectory())
-             || ! writeFileEntry (zip, i, record, target, buffer))
+        if (! record.isDirectory && ! writeFileEntry (folderDepth == 0 ? staging : folder, parts[parts.size() - 1], record))
             return false;
     }
 
     return true;
 }
 
-/** Puts the staged bundle at the bundle path. Afterwards the old bundle, if
-    there was one, sits at the staged path. */
-bool swapIntoPlace (const juce::File& staged, const juce::File& bundle)
+/** Syncs every folder from this one down, so the names of the staged files
+    are on the disk as well as their data. */
+bool syncFolders (const Handle& folder)
 {
-   #if JUCE_LINUX
-    const auto* from = staged.getFullPathName().toRawUTF8();
-    const auto* to = bundle.getFullPathName().toRawUTF8();
+    for (const auto& name : FileOps::listNames (folder))
+    {
+        if (FileOps::kindOf (folder, name) == Kind::folder)
+        {
+            const auto child = FileOps::openFolder (folder, name);
 
-    // One step in either case: the bundle path never lacks a complete bundle.
-    if (renameat2 (AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
-        return true;
+            if (! child || ! syncFolders (child))
+                return false;
+        }
+    }
 
-    if (errno == EEXIST && renameat2 (AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE) == 0)
-        return true;
+    return FileOps::sync (folder);
+}
 
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
+/** Staged files and folders are on the disk before they replace anything:
+    after a power loss the bundle path holds a whole bundle, old or new. */
+bool makeStagedDurable (const Handle& target, const Handle& staging)
+{
+    switch (installerHooks().durability)
+    {
+        case InstallerHooks::Durability::syncEach:         return syncFolders (staging);
+        case InstallerHooks::Durability::syncFilesystem:   return FileOps::syncFilesystem (target);
+        case InstallerHooks::Durability::none:             break;
+    }
 
-    // The filesystem cannot swap: fall through to two renames.
-   #endif
+    return true;
+}
 
-    const auto previous = staged.getSiblingFile ("previous");
+//==============================================================================
+/** Replaces in two renames: the old bundle is set aside under our own hidden
+    name, the staged one takes its place, then the old one goes to the staging
+    folder. Killed in between, the old bundle waits set aside for the next run. */
+bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juce::String& bundleFileName)
+{
+    const auto aside = asideName (bundleFileName);
 
-   #if JUCE_WINDOWS
-    const bool hadBundle = bundle.exists();
-   #else
-    const bool hadBundle = somethingAt (bundle);
-   #endif
+    // Another run may set its own bundle in place meanwhile; a few rounds settle it.
+    for (int round = 0; round < 3; ++round)
+    {
+        if (FileOps::kindOf (target, bundleFileName) != Kind::missing)
+        {
+            const auto setAside = FileOps::renameNoReplace (target, bundleFileName, target, aside);
 
-    if (hadBundle && ! bundle.moveFileTo (previous))
-        return false;
+            if (setAside == Rename::exists)
+                return false;   // an earlier run's old bundle waits there
 
-    if (staged.moveFileTo (bundle))
-        return true;
+            if (setAside != Rename::done)
+                continue;
 
-    if (hadBundle)
-        previous.moveFileTo (bundle);
+            if (auto& between = installerHooks().betweenRenames)
+                between();
+        }
+
+        const auto placed = FileOps::renameNoReplace (staging, bundleFileName, target, bundleFileName);
+
+        if (placed == Rename::done)
+        {
+            FileOps::renameNoReplace (target, aside, staging, bundleFileName);
+            return true;
+        }
+
+        restoreSetAsideBundle (target, bundleFileName);
+
+        if (placed != Rename::exists)
+            return false;
+    }
 
     return false;
+}
+
+/** Puts the staged bundle at the bundle path in one step where the filesystem
+    can; afterwards the old bundle, if there was one, sits in the staging folder. */
+bool replaceBundle (const Handle& target, const Handle& staging, const juce::String& bundleFileName)
+{
+    if (! installerHooks().forceTwoRenames)
+    {
+        auto result = FileOps::renameNoReplace (staging, bundleFileName, target, bundleFileName);
+
+        if (result == Rename::exists)
+            result = FileOps::exchange (staging, bundleFileName, target, bundleFileName);
+
+        if (result != Rename::unsupported)
+            return result == Rename::done;
+    }
+
+    return replaceInTwoRenames (target, staging, bundleFileName);
 }
 
 //==============================================================================
 bool installFormat (const juce::File& folder, const juce::String& bundleFileName, const PayloadArchive& payload)
 {
-    if (payload.data == nullptr || payload.size == 0 || ! createTargetFolder (folder))
+    if (payload.data == nullptr || payload.size == 0)
         return false;
 
-    removeStagingLeftovers (folder, bundleFileName);
+    const auto target = FileOps::openTargetFolder (folder, true);
 
-    const auto staging = createStagingFolder (folder, bundleFileName);
-
-    if (staging == juce::File())
+    if (! target)
         return false;
 
-    const auto staged = staging.getChildFile (bundleFileName);
-    const auto bundle = folder.getChildFile (bundleFileName);
+    restoreSetAsideBundle (target, bundleFileName);
+    removeStagingLeftovers (target, bundleFileName);
 
-    const bool ok = extractInto (payload, staging, bundleFileName)
-                     && staged.exists()
-                     && swapIntoPlace (staged, bundle);
+    Staging staging (target, bundleFileName);
 
-    // Holds the old bundle after a swap, the partial new one after a failure.
-    staging.deleteRecursively (false);
-    return ok;
+    if (! staging.folder)
+        return false;
+
+    restoreSetAsideBundle (target, bundleFileName, &staging.folder);
+
+    return extractInto (payload, staging.folder, bundleFileName)
+            && FileOps::kindOf (staging.folder, bundleFileName) != Kind::missing
+            && makeStagedDurable (target, staging.folder)
+            && replaceBundle (target, staging.folder, bundleFileName)
+            && (! durableAtAll() || FileOps::sync (target));
 }
 
+/** Moves the bundle into a fresh staging folder in one rename and deletes it
+    there: a killed run leaves the whole bundle or none at the bundle path. */
 bool uninstallFormat (const juce::File& folder, const juce::String& bundleFileName)
 {
-    removeStagingLeftovers (folder, bundleFileName);
-    return folder.getChildFile (bundleFileName).deleteRecursively (false);
+    const auto target = FileOps::openTargetFolder (folder, false);
+
+    if (! target)
+        return ! folder.getChildFile (bundleFileName).exists();
+
+    restoreSetAsideBundle (target, bundleFileName);
+    removeStagingLeftovers (target, bundleFileName);
+
+    if (FileOps::kindOf (target, bundleFileName) == Kind::missing)
+        return true;
+
+    {
+        Staging staging (target, bundleFileName);
+
+        if (! staging.folder)
+            return false;
+
+        restoreSetAsideBundle (target, bundleFileName, &staging.folder);
+
+        if (FileOps::renameNoReplace (target, bundleFileName, staging.folder, bundleFileName) != Rename::done)
+            return false;
+
+        if (durableAtAll())
+            FileOps::sync (target);
+    }
+
+    // Success is what the disk shows, not what a call returned.
+    return FileOps::kindOf (target, bundleFileName) == Kind::missing;
 }
 } // namespace
 
@@ -603,17 +385,5 @@ void removeLeftoverScript (const juce::File& temporaryFolder)
     if (temporaryFolder == juce::File())
         return;
 
-    const auto script = temporaryFolder.getChildFile ("script.sh");
-
-   #if JUCE_WINDOWS
-    if (script.existsAsFile())
-        script.deleteFile();
-   #else
-    // The temporary folder is shared between users: only a plain file of our own goes.
-    struct stat info;
-
-    if (lstat (script.getFullPathName().toRawUTF8(), &info) == 0
-         && S_ISREG (info.st_mode) && info.st_uid == geteuid())
-        unlink (script.getFullPathName().toRawUTF8());
-   #endif
+    FileOps::deleteOwnPlainFile (temporaryFolder.getChildFile ("script.sh"));
 }
