@@ -4,7 +4,10 @@
 //    and, in the same run, extracted from the same archives by JUCE's
 //    uncompressTo, bsdtar and unzip: medians, ratio to bsdtar, the install's
 //    anonymous memory.
-// 2. With --scaling: synthetic VST3 products of growing size, made by the
+// 2. Where the install's time goes: inflate, CRC-32 and write measured on
+//    their own over the same entries, sync as the difference to an install
+//    without it, folder work and the rest as what remains.
+// 3. With --scaling: synthetic VST3 products of growing size, made by the
 //    payload generator and packed by the payload packer into a temporary
 //    folder, read from the mapped archive file; each installed by us and
 //    extracted by bsdtar and unzip in the same run.
@@ -12,6 +15,10 @@
 // Usage: oh_bench_install [runs] [--scaling] [--scaling-runs N]
 //                         [--sizes MiB,MiB,...] [--csv-dir DIR]
 #include "Installer.h"
+#include "InstallerHooks.h"
+#include "PayloadDirectory.h"
+
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <atomic>
@@ -23,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -157,6 +165,84 @@ void writeCsv (const Options& options, const char* name, const std::string& text
 }
 
 //==============================================================================
+std::vector<DirectoryRecord> fileEntries (const PerFormat<PayloadArchive>& payloads)
+{
+    std::vector<DirectoryRecord> entries;
+
+    for (const auto& payload : payloads)
+    {
+        std::vector<DirectoryRecord> records;
+
+        if (! readCentralDirectory (payload, records))
+        {
+            std::fprintf (stderr, "an embedded archive does not read\n");
+            std::exit (1);
+        }
+
+        for (const auto& r : records)
+            if (! r.isDirectory)
+                entries.push_back (r);
+    }
+
+    return entries;
+}
+
+size_t largestEntry (const PerFormat<PayloadArchive>& payloads)
+{
+    size_t largest = 0;
+
+    for (const auto& e : fileEntries (payloads))
+        largest = std::max (largest, (size_t) e.uncompressedSize);
+
+    return largest;
+}
+
+/** Inflate, CRC-32 and write on their own, over the same entries and with one
+    reused buffer, as the install does them. */
+void measurePhases (const PerFormat<PayloadArchive>& payloads, const juce::File& folder,
+                    std::vector<double>& inflateTimes, std::vector<double>& crcTimes, std::vector<double>& writeTimes)
+{
+    const auto entries = fileEntries (payloads);
+    std::vector<std::vector<juce::uint8>> contents;
+
+    for (const auto& e : entries)
+        contents.emplace_back (e.uncompressedSize);
+
+    auto* decompressor = libdeflate_alloc_decompressor();
+    double inflateTotal = 0, crcTotal = 0, writeTotal = 0;
+    folder.createDirectory();
+
+    for (size_t i = 0; i < entries.size(); ++i)
+    {
+        const auto& e = entries[i];
+        auto& out = contents[i];
+
+        inflateTotal += timeIt ([&]
+        {
+            size_t produced = 0;
+            return ! e.isDeflated
+                || (libdeflate_deflate_decompress_ex (decompressor, e.data, e.compressedSize, out.data(), out.size(),
+                                                      nullptr, &produced) == LIBDEFLATE_SUCCESS
+                    && produced == out.size());
+        });
+
+        crcTotal += timeIt ([&] { return libdeflate_crc32 (0, out.data(), out.size()) == e.crc; });
+
+        const auto path = folder.getChildFile ("entry" + juce::String ((int) i)).getFullPathName();
+        writeTotal += timeIt ([&]
+        {
+            const auto fd = open (path.toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            const bool ok = fd >= 0 && write (fd, out.data(), out.size()) == (ssize_t) out.size();
+            return close (fd) == 0 && ok;
+        });
+    }
+
+    libdeflate_free_decompressor (decompressor);
+    inflateTimes.push_back (inflateTotal);
+    crcTimes.push_back (crcTotal);
+    writeTimes.push_back (writeTotal);
+}
+
 void embeddedTable (const Options& options, const juce::File& base)
 {
     const auto payloads = embeddedPayloads();
@@ -171,7 +257,8 @@ void embeddedTable (const Options& options, const juce::File& base)
         totalArchiveBytes += p.size;
     }
 
-    std::vector<double> ours, juceReference, bsdtar, unzip;
+    std::vector<double> ours, oursUnsynced, juceReference, bsdtar, unzip;
+    std::vector<double> inflateTimes, crcTimes, writeTimes;
     long anonGrowth = 0;
 
     for (int r = 0; r < options.runs; ++r)
@@ -211,15 +298,33 @@ void embeddedTable (const Options& options, const juce::File& base)
             }));
         };
 
+        // The same install with nothing synced: the difference is the sync's share.
+        const auto installUnsynced = [&]
+        {
+            PerFormat<juce::File> folders;
+
+            for (int k = 0; k < numFormats; ++k)
+                folders[(size_t) k] = runFolder.getChildFile ("unsynced").getChildFile (formatFileNames[k]);
+
+            const auto shipped = installerHooks().durability;
+            installerHooks().durability = InstallerHooks::Durability::none;
+            PerFormat<bool> selection { true, true, true };
+            oursUnsynced.push_back (timeIt ([&] { return processSelectedFormats (selection, false, folders, Product::rawName); }));
+            installerHooks().durability = shipped;
+        };
+
+        const auto phases = [&] { measurePhases (payloads, runFolder.getChildFile ("phases"), inflateTimes, crcTimes, writeTimes); };
+
         // Each run starts with a different contender, so none always goes first.
         const std::function<void()> contenders[] = {
             install, juceExtract,
             [&] { bsdtar.push_back (timeIt ([&] { return extractWith ("bsdtar", archives, runFolder.getChildFile ("bsdtar")); })); },
-            [&] { unzip.push_back (timeIt ([&] { return extractWith ("unzip", archives, runFolder.getChildFile ("unzip")); })); }
+            [&] { unzip.push_back (timeIt ([&] { return extractWith ("unzip", archives, runFolder.getChildFile ("unzip")); })); },
+            installUnsynced, phases
         };
 
-        for (int i = 0; i < 4; ++i)
-            contenders[(r + i) % 4]();
+        for (int i = 0; i < 6; ++i)
+            contenders[(r + i) % 6]();
 
         runFolder.deleteRecursively (false);
     }
@@ -240,10 +345,28 @@ void embeddedTable (const Options& options, const juce::File& base)
              + std::to_string (median (*times) / reference) + "," + std::to_string (times->size()) + "\n";
     }
 
-    std::printf ("install memory: RssAnon grows by at most %ld kB during an install (archives %zu kB)\n",
-                 anonGrowth, totalArchiveBytes / 1024);
+    std::printf ("install memory: RssAnon grows by at most %ld kB during an install (archives %zu kB, largest entry %zu kB)\n",
+                 anonGrowth, totalArchiveBytes / 1024, largestEntry (payloads) / 1024);
     csv += "oh install RssAnon growth (kB)," + std::to_string (anonGrowth) + ",,\n";
     writeCsv (options, "install.csv", csv);
+
+    // Where the install's time goes.
+    const auto total = median (ours), unsynced = median (oursUnsynced);
+    const auto inflateShare = median (inflateTimes), crcShare = median (crcTimes), writeShare = median (writeTimes);
+    std::string breakdown = "part,median_s\n";
+    std::printf ("where the install's %.3f s go (medians):\n", total);
+
+    for (auto [name, seconds] : { std::pair { "inflate (libdeflate)", inflateShare },
+                                  std::pair { "CRC-32 (libdeflate)", crcShare },
+                                  std::pair { "write (to the page cache)", writeShare },
+                                  std::pair { "sync (install - unsynced install)", total - unsynced },
+                                  std::pair { "folder work and the rest", unsynced - inflateShare - crcShare - writeShare } })
+    {
+        std::printf ("  %-36s %7.3f s  %5.1f %%\n", name, seconds, 100.0 * seconds / total);
+        breakdown += std::string (name) + "," + std::to_string (seconds) + "\n";
+    }
+
+    writeCsv (options, "breakdown.csv", breakdown);
 
     for (const auto& a : archives)
         a.deleteFile();

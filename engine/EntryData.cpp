@@ -1,7 +1,12 @@
 #include "EntryData.h"
 
+#include "InstallerHooks.h"
+
+#include <libdeflate.h>
 #include <zlib.h>
+
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace
@@ -96,12 +101,101 @@ bool copyVerified (const DirectoryRecord& record, std::vector<char>& buffer, Wri
     return written == record.uncompressedSize && (juce::uint32) crc == record.crc;
 }
 
-} // namespace
-
-bool writeEntryData (const DirectoryRecord& record, const FileOps::Handle& file)
+/** Inflates a whole entry into dest, which holds exactly its promised size.
+    True only when exactly that many bytes came out and their CRC-32 matches. */
+bool inflateWhole (const DirectoryRecord& record, juce::uint8* dest)
 {
-    // Inflate, CRC and write while the block is still in cache.
+    const size_t size = record.uncompressedSize;
+
+    if (! record.isDeflated)
+    {
+        if (record.compressedSize != size)
+            return false;
+
+        std::memcpy (dest, record.data, size);
+    }
+    else
+    {
+        const std::unique_ptr<libdeflate_decompressor, void (*) (libdeflate_decompressor*)>
+            decompressor (libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+        size_t produced = 0;
+
+        // More than promised stops as "insufficient space"; less shows in the count.
+        if (decompressor == nullptr
+             || libdeflate_deflate_decompress_ex (decompressor.get(), record.data, record.compressedSize,
+                                                  dest, size, nullptr, &produced) != LIBDEFLATE_SUCCESS
+             || produced != size)
+            return false;
+    }
+
+    return libdeflate_crc32 (0, dest, size) == record.crc;
+}
+
+bool streamVerified (const DirectoryRecord& record, const FileOps::Handle& file)
+{
     std::vector<char> buffer (256 * 1024);
 
     return copyVerified (record, buffer, [&file] (const char* data, size_t size) { return FileOps::write (file, data, size); });
+}
+
+using EntryOutput = InstallerHooks::EntryOutput;
+
+EntryOutput outputFor (const DirectoryRecord& record)
+{
+    const auto forced = installerHooks().entryOutput;
+
+    if (forced != EntryOutput::bySize)
+        return forced;
+
+    return record.uncompressedSize <= wholeEntryLimit ? EntryOutput::memory : EntryOutput::mapped;
+}
+} // namespace
+
+//==============================================================================
+juce::uint8* EntryBuffer::get (size_t size)
+{
+    if (size > capacity)
+    {
+        block.free();
+        capacity = 0;
+
+        block.malloc (size);
+
+        if (block == nullptr)
+            return nullptr;
+
+        capacity = size;
+    }
+
+    return block.get();
+}
+
+bool writeEntryData (const DirectoryRecord& record, const FileOps::Handle& file, EntryBuffer& buffer)
+{
+    if (record.uncompressedSize == 0)
+    {
+        juce::uint8 nothing = 0;
+        return inflateWhole (record, &nothing);
+    }
+
+    switch (outputFor (record))
+    {
+        case EntryOutput::memory:
+            if (auto* memory = buffer.get (record.uncompressedSize))
+                return inflateWhole (record, memory) && FileOps::write (file, memory, record.uncompressedSize);
+
+            break;   // memory is short: stream it
+
+        case EntryOutput::mapped:
+            if (const auto mapped = FileOps::mapForWriting (file, record.uncompressedSize); mapped.isValid())
+                return inflateWhole (record, mapped.data());
+
+            break;   // no space promised, or no map here: stream it, which fails cleanly on a full disk
+
+        case EntryOutput::bySize:
+        case EntryOutput::streamed:
+            break;
+    }
+
+    return streamVerified (record, file);
 }

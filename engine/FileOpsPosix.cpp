@@ -5,9 +5,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <limits>
 
 namespace FileOps
 {
@@ -279,7 +282,8 @@ Handle createFile (const Handle& parent, const juce::String& name)
     if (! isPlainName (name))
         return {};
 
-    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    // Read and write: a file mapped for writing must be open for both.
+    const int flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     Handle file (openat (fd (parent), raw (name), flags, fileMode));
 
     if (! file.isValid() && errno == EEXIST)
@@ -321,6 +325,26 @@ bool write (const Handle& file, const void* data, size_t size)
     }
 
     return true;
+}
+
+MappedFile::~MappedFile()
+{
+    if (start != nullptr)
+        munmap (start, length);
+}
+
+MappedFile mapForWriting (const Handle& file, juce::uint64 size)
+{
+    if (size == 0 || size > (juce::uint64) std::numeric_limits<off_t>::max())
+        return {};
+
+    // fallocate, not posix_fallocate: where the filesystem cannot reserve,
+    // glibc would write the file full of zeros first.
+    if (fallocate (fd (file), 0, 0, (off_t) size) != 0)
+        return {};
+
+    auto* address = mmap (nullptr, (size_t) size, PROT_READ | PROT_WRITE, MAP_SHARED, fd (file), 0);
+    return address == MAP_FAILED ? MappedFile() : MappedFile (address, (size_t) size);
 }
 
 bool setTimes (const Handle& file, juce::Time time)

@@ -141,14 +141,14 @@ bool splitEntryName (const DirectoryRecord& record, const juce::String& bundleFi
 }
 
 /** Writes one file entry below folder, verified, with the entry's time. */
-bool writeFileEntry (const Handle& folder, const juce::String& name, const DirectoryRecord& record)
+bool writeFileEntry (const Handle& folder, const juce::String& name, const DirectoryRecord& record, EntryBuffer& buffer)
 {
     auto file = FileOps::createFile (folder, name);
 
     if (! file)
         return false;
 
-    const bool ok = writeEntryData (record, file)
+    const bool ok = writeEntryData (record, file, buffer)
                      && FileOps::setTimes (file, record.time())
                      && (! durableEach() || FileOps::sync (file));
 
@@ -158,7 +158,7 @@ bool writeFileEntry (const Handle& folder, const juce::String& name, const Direc
 /** Extracts every entry, in archive order, into the staging folder. Entries must
     lie inside the product's bundle; the first failing entry stops the run.
     Folders are made one name at a time below the staging folder's handle. */
-bool extractInto (const PayloadArchive& payload, const Handle& staging, const juce::String& bundleFileName)
+bool extractInto (const PayloadArchive& payload, const Handle& staging, const juce::String& bundleFileName, EntryBuffer& buffer)
 {
     std::vector<DirectoryRecord> records;
 
@@ -179,7 +179,7 @@ bool extractInto (const PayloadArchive& payload, const Handle& staging, const ju
             if (! (folder = FileOps::makeFolder (i == 0 ? staging : folder, parts[i])))
                 return false;
 
-        if (! record.isDirectory && ! writeFileEntry (folderDepth == 0 ? staging : folder, parts[parts.size() - 1], record))
+        if (! record.isDirectory && ! writeFileEntry (folderDepth == 0 ? staging : folder, parts[parts.size() - 1], record, buffer))
             return false;
     }
 
@@ -279,7 +279,8 @@ bool replaceBundle (const Handle& target, const Handle& staging, const juce::Str
 }
 
 //==============================================================================
-bool installFormat (const juce::File& folder, const juce::String& bundleFileName, const PayloadArchive& payload)
+bool installFormat (const juce::File& folder, const juce::String& bundleFileName, const PayloadArchive& payload,
+                    EntryBuffer& buffer)
 {
     if (payload.data == nullptr || payload.size == 0)
         return false;
@@ -299,7 +300,7 @@ bool installFormat (const juce::File& folder, const juce::String& bundleFileName
 
     restoreSetAsideBundle (target, bundleFileName, &staging.folder);
 
-    return extractInto (payload, staging.folder, bundleFileName)
+    return extractInto (payload, staging.folder, bundleFileName, buffer)
             && FileOps::kindOf (staging.folder, bundleFileName) != Kind::missing
             && makeStagedDurable (target, staging.folder)
             && replaceBundle (target, staging.folder, bundleFileName)
@@ -350,6 +351,7 @@ bool processSelectedFormats (PerFormat<bool>& selection,
 {
     bool processedAny = false;
     bool allSucceeded = true;
+    EntryBuffer buffer;   // shared by the formats: its pages are touched once
 
     for (int k = 0; k < numFormats; ++k)
     {
@@ -370,7 +372,7 @@ bool processSelectedFormats (PerFormat<bool>& selection,
             const auto name = bundleName (productName, k);
 
             ok = uninstall ? uninstallFormat (folder, name)
-                           : installFormat (folder, name, payloads[index]);
+                           : installFormat (folder, name, payloads[index], buffer);
         }
 
         allSucceeded = allSucceeded && ok;

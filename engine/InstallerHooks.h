@@ -20,6 +20,17 @@ struct InstallerHooks
     };
 
     Durability durability = Durability::syncEach;
+
+    /** How an entry's content reaches its file. */
+    enum class EntryOutput
+    {
+        bySize,     ///< as shipped: memory up to wholeEntryLimit, mapped above it
+        memory,     ///< inflated whole into memory, then written
+        mapped,     ///< inflated whole into the mapped file; streamed where it cannot be mapped
+        streamed    ///< inflated piece by piece through a small buffer
+    };
+
+    EntryOutput entryOutput = EntryOutput::bySize;
 };
 
 /** The knobs in force for this process. */

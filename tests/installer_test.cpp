@@ -1,4 +1,6 @@
+#include "EntryData.h"
 #include "Installer.h"
+#include "InstallerHooks.h"
 #include "support/TempFolder.h"
 #include "support/ZipFixture.h"
 
@@ -270,6 +272,25 @@ void makeLink (const juce::File& link, const juce::File& target)
     ASSERT_TRUE (link.isSymbolicLink());
 }
 
+/** Sends every entry one way for as long as it lives. */
+struct ScopedEntryOutput
+{
+    explicit ScopedEntryOutput (InstallerHooks::EntryOutput output) : previous (installerHooks().entryOutput)
+    {
+        installerHooks().entryOutput = output;
+    }
+
+    ~ScopedEntryOutput() { installerHooks().entryOutput = previous; }
+
+    InstallerHooks::EntryOutput previous;
+};
+
+using EntryOutput = InstallerHooks::EntryOutput;
+
+const std::pair<EntryOutput, const char*> entryOutputs[] = { { EntryOutput::memory, "in memory" },
+                                                             { EntryOutput::mapped, "mapped" },
+                                                             { EntryOutput::streamed, "streamed" } };
+
 struct ScopedUmask
 {
     explicit ScopedUmask (mode_t m) : previous (umask (m)) {}
@@ -509,6 +530,81 @@ TEST (Install, DamagedOrHostileArchivesLeaveTheOldBundle)
     EXPECT_EQ (snapshot (m.temp.get()), before);
 }
 
+// Each way an entry reaches its file gives the same bundle, and each refuses
+// an entry that does not hold exactly what the directory promises.
+TEST (Install, EveryEntryOutputWritesExactlyWhatWasPromised)
+{
+    auto bundle = vst3Bundle (51);
+    bundle.files.push_back ({ "Velquin.vst3/Contents/empty.txt", {} });
+    bundle.files.push_back ({ "Velquin.vst3/Contents/stored.bin", ZipFixture::sampleContent (3000, 52) });
+    const auto module = ZipFixture::sampleContent (200000, 53);
+    const auto moduleName = "Velquin.vst3\\Contents\\late.bin";
+    const auto good = [&] { return bundle.fixture().asStored(); };   // the stored file's entry is the last one
+
+    struct Case
+    {
+        const char* name;
+        std::function<juce::MemoryBlock()> archive;
+    };
+
+    const Case damaged[] = {
+        { "more bytes than promised",   [&] { return good().file (moduleName, module).withClaimedSize ((juce::uint32) module.getSize() - 1).build(); } },
+        { "fewer bytes than promised",  [&] { return good().file (moduleName, module).withClaimedSize ((juce::uint32) module.getSize() + 1).build(); } },
+        { "bytes where none are promised", [&] { return good().file (moduleName, module).withClaimedSize (0).build(); } },
+        { "a stored entry of another size", [&] { return good().file (moduleName, module).asStored().withClaimedSize (100).build(); } },
+        { "bad deflate data",           [&] { return good().file (moduleName, module).withBadDeflateData().build(); } },
+        { "a wrong CRC",                [&] { return good().file (moduleName, module).withWrongCrc().build(); } },
+        { "one bit flipped",            [&] { return good().file (moduleName, module).withFlippedBit().build(); } },
+    };
+
+    for (const auto& [output, outputName] : entryOutputs)
+    {
+        SCOPED_TRACE (outputName);
+        const ScopedEntryOutput scoped (output);
+
+        {
+            Machine m;
+            m.installOld (0);
+            m.archives[0] = good().build();
+
+            EXPECT_TRUE (m.run ({ true, false, false }, false));
+            EXPECT_EQ (snapshot (m.folders[0]), bundle.tree());
+        }
+
+        for (const auto& c : damaged)
+        {
+            SCOPED_TRACE (c.name);
+            Machine m;
+            m.installOld (0);
+            m.archives[0] = c.archive();
+            const auto before = snapshot (m.temp.get());
+
+            EXPECT_FALSE (m.run ({ true, false, false }, false));
+            EXPECT_EQ (snapshot (m.temp.get()), before);
+        }
+    }
+}
+
+// An entry too large to inflate in memory (sample libraries ship such files)
+// goes through the file itself and arrives whole.
+TEST (Install, EntryAboveTheMemoryLimitArrivesWhole)
+{
+    juce::MemoryBlock samples (wholeEntryLimit + 4097, true);
+
+    for (size_t i = 0; i < samples.getSize(); i += 1 << 20)
+        samples[i] = (char) (i >> 20);   // a marker in every mebibyte
+
+    auto bundle = vst3Bundle (61);
+    bundle.files.push_back ({ "Velquin.vst3/Contents/Resources/Samples.bin", samples });
+
+    Machine m;
+    m.installOld (0);
+    m.archives[0] = bundle.fixture().build();
+
+    EXPECT_TRUE (m.run ({ true, false, false }, false));
+    EXPECT_EQ (snapshot (m.folders[0]), bundle.tree());
+}
+
 // Root is not stopped by permissions: a read-only bind mount in a private mount
 // namespace plays the folder we may not write, a small tmpfs the full disk.
 TEST (Install, ReadOnlyTargetAndFullDiskLeaveTheOldBundle)
@@ -545,39 +641,47 @@ TEST (Install, ReadOnlyTargetAndFullDiskLeaveTheOldBundle)
         EXPECT_EQ (snapshot (m.temp.get()), before);
     }
 
-    // A full disk: the new module does not fit beside the old bundle.
+    // A full disk: the new module does not fit beside the old bundle, whichever
+    // way it is written; a mapped file must never be written past the space it got.
     m.archives[0] = vst3Bundle (31, 4 << 20).fixture().build();
 
-    const auto message = inChild ([&]() -> std::string
+    for (const auto& [output, outputName] : entryOutputs)
     {
-        if (auto failure = enterPrivateMounts(); ! failure.empty())
-            return failure;
+        SCOPED_TRACE (outputName);
 
-        if (mount ("tmpfs", m.folders[0].getFullPathName().toRawUTF8(), "tmpfs", 0, "size=512k,mode=0755") != 0)
-            return "skip: could not mount a small tmpfs";
+        const auto message = inChild ([&, output = output]() -> std::string
+        {
+            const ScopedEntryOutput scoped (output);
 
-        m.installOld (0);
-        const auto full = snapshot (m.folders[0]);
+            if (auto failure = enterPrivateMounts(); ! failure.empty())
+                return failure;
 
-        if (m.run ({ true, false, false }, false))
-            return "reported success on a full disk";
+            if (mount ("tmpfs", m.folders[0].getFullPathName().toRawUTF8(), "tmpfs", 0, "size=512k,mode=0755") != 0)
+                return "skip: could not mount a small tmpfs";
 
-        if (snapshot (m.folders[0]) != full)
-            return "the old bundle changed, or a staging folder stayed";
+            m.installOld (0);
+            const auto full = snapshot (m.folders[0]);
 
-        // With room again, the same install goes through.
-        m.archives[0] = m.fresh[0].fixture().build();
+            if (m.run ({ true, false, false }, false))
+                return "reported success on a full disk";
 
-        if (! m.run ({ true, false, false }, false) || snapshot (m.folders[0]) != m.fresh[0].tree())
-            return "install failed once there was room";
+            if (snapshot (m.folders[0]) != full)
+                return "the old bundle changed, or a staging folder stayed";
 
-        return {};
-    });
+            // With room again, the same install goes through.
+            m.archives[0] = m.fresh[0].fixture().build();
 
-    if (message.rfind ("skip:", 0) == 0)
-        GTEST_SKIP() << message;
+            if (! m.run ({ true, false, false }, false) || snapshot (m.folders[0]) != m.fresh[0].tree())
+                return "install failed once there was room";
 
-    EXPECT_EQ (message, "");
+            return {};
+        });
+
+        if (message.rfind ("skip:", 0) == 0)
+            GTEST_SKIP() << message;
+
+        EXPECT_EQ (message, "");
+    }
 }
 
 // A run killed at any moment leaves the old bundle or the new one, complete;

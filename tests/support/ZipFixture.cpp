@@ -59,13 +59,15 @@ ZipFixture& ZipFixture::withWrongCrc()        { last().wrongCrc = true;     retu
 ZipFixture& ZipFixture::withBadDeflateData()  { last().badDeflate = true;   return *this; }
 ZipFixture& ZipFixture::withFlippedBit()      { last().flippedBit = true;   return *this; }
 ZipFixture& ZipFixture::asSymbolicLink()      { last().symbolicLink = true; return *this; }
+ZipFixture& ZipFixture::asStored()            { last().stored = true;       return *this; }
+ZipFixture& ZipFixture::withClaimedSize (juce::uint32 size) { last().claimedSize = size; return *this; }
 
 juce::MemoryBlock ZipFixture::build() const
 {
     juce::MemoryBlock archive;
     juce::MemoryOutputStream out (archive, false);
 
-    struct Written { juce::uint32 crc, compressed, uncompressed, offset; };
+    struct Written { juce::uint32 crc, compressed, uncompressed, offset; int method; };
     std::vector<Written> written;
 
     for (auto& e : entries)
@@ -76,7 +78,7 @@ juce::MemoryBlock ZipFixture::build() const
         if (! e.isDirectory)
         {
             crc = (juce::uint32) crc32 (0, static_cast<const Bytef*> (e.content.getData()), (uInt) e.content.getSize());
-            stored = deflateRaw (e.content);
+            stored = e.stored ? e.content : deflateRaw (e.content);
         }
 
         if (e.wrongCrc)
@@ -90,14 +92,14 @@ juce::MemoryBlock ZipFixture::build() const
         if (e.flippedBit && stored.getSize() > 0)
             bytes[stored.getSize() / 2] ^= 0x10;
 
-        written.push_back ({ crc, (juce::uint32) stored.getSize(), (juce::uint32) e.content.getSize(),
-                             (juce::uint32) out.getPosition() });
+        written.push_back ({ crc, (juce::uint32) stored.getSize(), e.claimedSize.value_or ((juce::uint32) e.content.getSize()),
+                             (juce::uint32) out.getPosition(), e.isDirectory || e.stored ? 0 : 8 });
 
         const auto name = e.name.toStdString();
         put32 (out, 0x04034b50);
         put16 (out, 20);                            // version needed: 2.0
         put16 (out, 0);                             // flags
-        put16 (out, e.isDirectory ? 0 : 8);
+        put16 (out, written.back().method);
         put16 (out, dosTime);
         put16 (out, dosDate);
         put32 (out, crc);
@@ -119,7 +121,7 @@ juce::MemoryBlock ZipFixture::build() const
         put16 (out, e.symbolicLink ? 0x0314 : 20);  // made by: MS-DOS 2.0, or Unix for a link
         put16 (out, 20);
         put16 (out, 0);
-        put16 (out, e.isDirectory ? 0 : 8);
+        put16 (out, written[i].method);
         put16 (out, dosTime);
         put16 (out, dosDate);
         put32 (out, written[i].crc);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <juce_core/juce_core.h>
+#include <optional>
 #include <vector>
 
 /** Builds small archives in the payload form: backslash separators, stored
@@ -24,6 +25,10 @@ public:
     ZipFixture& withBadDeflateData();
     /** One bit flipped in the middle of the compressed data. */
     ZipFixture& withFlippedBit();
+    /** Stored as it is (method 0) instead of deflated. */
+    ZipFixture& asStored();
+    /** Both records promise this many bytes of content, whatever the content is. */
+    ZipFixture& withClaimedSize (juce::uint32 size);
     /** Marked as a symbolic link (Unix mode in the external attributes); the
         content is the link target. */
     ZipFixture& asSymbolicLink();
@@ -39,7 +44,8 @@ private:
         juce::String name;
         juce::MemoryBlock content;
         bool isDirectory = false;
-        bool wrongCrc = false, badDeflate = false, flippedBit = false, symbolicLink = false;
+        bool wrongCrc = false, badDeflate = false, flippedBit = false, symbolicLink = false, stored = false;
+        std::optional<juce::uint32> claimedSize {};
     };
 
     Entry& last();
