@@ -12,12 +12,16 @@ function (oh_add_binary_data target)
     cmake_parse_arguments (ARG "" "" "FILES;DEPENDS" ${ARGN})
 
     set (out_dir "${CMAKE_CURRENT_BINARY_DIR}/${target}")
+    set (object_format ELF)
+    if (WIN32)
+        set (object_format COFF)
+    endif()
     set (outputs "${out_dir}/BinaryData.h" "${out_dir}/BinaryData.S" "${out_dir}/BinaryData.cpp")
     string (REPLACE ";" "|" file_arg "${ARG_FILES}")
 
     add_custom_command (
         OUTPUT ${outputs}
-        COMMAND "${CMAKE_COMMAND}" "-DOUT_DIR=${out_dir}" "-DFILES=${file_arg}"
+        COMMAND "${CMAKE_COMMAND}" "-DOUT_DIR=${out_dir}" "-DFILES=${file_arg}" "-DOBJECT_FORMAT=${object_format}"
                 -P "${OH_BINARY_DATA_SCRIPT}"
         DEPENDS ${ARG_FILES} "${OH_BINARY_DATA_SCRIPT}"
         COMMENT "Generating resource catalogue ${target}"

@@ -1,4 +1,5 @@
-# Script mode: writes BinaryData.h/.S/.cpp for the files in FILES ("|"-separated).
+# Script mode: writes BinaryData.h/.S/.cpp for the files in FILES ("|"-separated),
+# with the assembler directives of OBJECT_FORMAT (ELF, or COFF for Windows).
 # Each output is rewritten only when its text changes, so the build tool's restat
 # keeps untouched dependents from rebuilding.
 string (REPLACE "|" ";" files "${FILES}")
@@ -31,7 +32,12 @@ foreach (file IN LISTS files)
     set (symbol "oh_binary_data_${name}")
 
     string (APPEND header "    extern const char* ${name};\n    const int ${name}Size = ${size};\n\n")
-    string (APPEND asm "\n    .section .rodata.${symbol},\"a\",@progbits\n    .balign 16\n    .global ${symbol}\n    .type ${symbol}, @object\n${symbol}:\n    .incbin \"${file}\"\n    .size ${symbol}, . - ${symbol}\n    .byte 0\n")
+    if (OBJECT_FORMAT STREQUAL "COFF")
+        # PE/COFF: read-only data section, no symbol type or size directives.
+        string (APPEND asm "\n    .section .rdata$${symbol},\"dr\"\n    .balign 16\n    .global ${symbol}\n${symbol}:\n    .incbin \"${file}\"\n    .byte 0\n")
+    else()
+        string (APPEND asm "\n    .section .rodata.${symbol},\"a\",@progbits\n    .balign 16\n    .global ${symbol}\n    .type ${symbol}, @object\n${symbol}:\n    .incbin \"${file}\"\n    .size ${symbol}, . - ${symbol}\n    .byte 0\n")
+    endif()
     string (APPEND externs "extern \"C\" const char ${symbol}[];\n")
     string (APPEND defs "    const char* ${name} = ${symbol};\n")
     string (APPEND names "        \"${name}\",\n")
@@ -49,7 +55,9 @@ string (APPEND header "    const char* getNamedResource (const char* resourceNam
 string (APPEND header "    // The source file name of that resource, or nullptr.\n")
 string (APPEND header "    const char* getNamedResourceOriginalFilename (const char* resourceNameUTF8);\n}\n")
 
-string (APPEND asm "\n    .section .note.GNU-stack,\"\",@progbits\n")
+if (NOT OBJECT_FORMAT STREQUAL "COFF")
+    string (APPEND asm "\n    .section .note.GNU-stack,\"\",@progbits\n")
+endif()
 
 string (APPEND source "${externs}\nnamespace BinaryData\n{\n${defs}\n")
 string (APPEND source "    const char* namedResourceList[] =\n    {\n${names}    };\n\n")

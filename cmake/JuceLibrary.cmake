@@ -13,8 +13,17 @@ target_link_libraries (oh_juce
         juce::juce_gui_basics
     PUBLIC
         juce::juce_recommended_config_flags
-        juce::pkgconfig_JUCE_IMG_LINUX_DEPS
         ZLIB::ZLIB)
+
+if (WIN32)
+    # Built for Windows by scripts/build-windows from Debian's sources, as
+    # Debian's JUCE carries no image libraries of its own.
+    find_package (PNG REQUIRED)
+    find_package (JPEG REQUIRED)
+    target_link_libraries (oh_juce PUBLIC PNG::PNG JPEG::JPEG)
+else()
+    target_link_libraries (oh_juce PUBLIC juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
+endif()
 
 # The one place for every JUCE_* setting.
 target_compile_definitions (oh_juce

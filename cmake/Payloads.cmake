@@ -12,7 +12,27 @@
 set (OH_BUNDLE_DIR "" CACHE PATH
     "Folder with your own Velquin.vst3, Velquin.clap and Velquin.aaxplugin; empty packs the demo product")
 
-add_subdirectory (scripts/payload)
+if (CMAKE_CROSSCOMPILING)
+    # The tools run here, during the build: built for this machine on their own.
+    include (ExternalProject)
+    set (oh_host_tools_dir "${CMAKE_BINARY_DIR}/host-tools")
+    ExternalProject_Add (oh_host_tools
+        SOURCE_DIR "${PROJECT_SOURCE_DIR}/cmake/HostTools"
+        BINARY_DIR "${oh_host_tools_dir}"
+        CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
+        INSTALL_COMMAND ""
+        BUILD_ALWAYS ON
+        BUILD_BYPRODUCTS "${oh_host_tools_dir}/payload/oh_payload_generate"
+                         "${oh_host_tools_dir}/payload/oh_payload_pack")
+
+    foreach (tool oh_payload_generate oh_payload_pack)
+        add_executable (${tool} IMPORTED GLOBAL)
+        set_target_properties (${tool} PROPERTIES IMPORTED_LOCATION "${oh_host_tools_dir}/payload/${tool}")
+        add_dependencies (${tool} oh_host_tools)
+    endforeach()
+else()
+    add_subdirectory (scripts/payload)
+endif()
 
 set (oh_payload_dir "${CMAKE_BINARY_DIR}/payloads")
 set (oh_payload_formats aax clap vst3)
@@ -78,7 +98,7 @@ endforeach()
 
 add_custom_target (oh_payloads DEPENDS ${OH_PAYLOAD_FILES})
 
-if (OH_BUILD_TESTS)
+if (OH_BUILD_TESTS AND NOT CMAKE_CROSSCOMPILING)
     add_test (NAME payload_packer_rules
         COMMAND "${CMAKE_COMMAND}" "-DPACK=$<TARGET_FILE:oh_payload_pack>"
                 "-DWORK_DIR=${CMAKE_BINARY_DIR}/payload-packer-check"
@@ -87,7 +107,7 @@ endif()
 
 # An independent PE reader (Debian's pev) must find file version 1.0.0.0 in
 # each generated module. The maker's own modules carry their own versions.
-if (OH_BUILD_TESTS AND NOT OH_BUNDLE_DIR)
+if (OH_BUILD_TESTS AND NOT OH_BUNDLE_DIR AND NOT CMAKE_CROSSCOMPILING)
     find_program (OH_PERES peres)
     if (OH_PERES)
         set (oh_payload_modules
