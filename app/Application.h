@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MainComponent.h"
+#include "WineRepaints.h"
 
 /** The process frame: one main window whose whole content is the main component. */
 class oh_installerApplication final : public juce::JUCEApplication
@@ -45,6 +46,11 @@ public:
             getConstrainer()->setFixedAspectRatio (1.0);
             centreWithSize (getWidth(), getHeight());
             setVisible (true);
+
+           #if JUCE_WINDOWS
+            if (isRunningUnderWine())
+                wineRepaints = std::make_unique<WineRepaintFlusher> (*this);
+           #endif
         }
 
         void closeButtonPressed() override
@@ -53,6 +59,10 @@ public:
         }
 
     private:
+       #if JUCE_WINDOWS
+        std::unique_ptr<WineRepaintFlusher> wineRepaints;
+       #endif
+
         JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindow)
     };
 
