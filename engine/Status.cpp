@@ -12,6 +12,16 @@ namespace
 
         return bundle;
     }
+
+    /** Windows answers through its own version API; elsewhere our reader reads the module. */
+    juce::String moduleVersion (const juce::File& probe)
+    {
+       #if JUCE_WINDOWS
+        return probe.getVersion();
+       #else
+        return readFileVersion (probe);
+       #endif
+    }
 }
 
 FormatStatus probeFormatStatus (const juce::File& folder, const juce::String& productName, int k)
@@ -25,7 +35,7 @@ FormatStatus probeFormatStatus (const juce::File& folder, const juce::String& pr
         return status;
     }
 
-    status.version = readFileVersion (versionProbePath (bundlePath (folder, productName, k), productName, k));
+    status.version = moduleVersion (versionProbePath (bundlePath (folder, productName, k), productName, k));
     status.text = status.version.isEmpty() ? juce::String ("INSTALLED")
                                            : "v" + status.version + " INSTALLED";
     return status;

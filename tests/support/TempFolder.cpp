@@ -1,7 +1,12 @@
 #include "TempFolder.h"
 
 #include <cstdlib>
-#include <sys/stat.h>
+
+#if JUCE_WINDOWS
+ #include <direct.h>
+#else
+ #include <sys/stat.h>
+#endif
 
 namespace
 {
@@ -10,6 +15,19 @@ namespace
     juce::File makeUniqueFolder()
     {
         const auto base = juce::File::getSpecialLocation (juce::File::tempDirectory);
+
+       #if JUCE_WINDOWS
+        // Creating a folder that already exists fails, so a taken name is never shared.
+        for (int attempt = 0; attempt < 100; ++attempt)
+        {
+            const auto folder = base.getChildFile ("oh_test_" + juce::String::toHexString (juce::Random::getSystemRandom().nextInt64()));
+
+            if (_wmkdir (folder.getFullPathName().toWideCharPointer()) == 0)
+                return folder;
+        }
+
+        return {};
+       #else
         auto pattern = base.getChildFile ("oh_test_XXXXXX").getFullPathName().toStdString();
 
         if (mkdtemp (pattern.data()) == nullptr)
@@ -19,6 +37,7 @@ namespace
         chmod (pattern.c_str(), 0755);
 
         return juce::File (pattern);
+       #endif
     }
 }
 

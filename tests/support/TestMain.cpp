@@ -10,7 +10,9 @@ int main (int argc, char** argv)
     // Without DISPLAY the framework tries ":0", which may be a window test's
     // private Xvfb that vanishes mid-test. A name no server answers keeps these
     // tests headless.
+   #if ! JUCE_WINDOWS
     setenv ("DISPLAY", ":headless", 1);
+   #endif
 
     juce::ScopedJuceInitialiser_GUI juce;
     return RUN_ALL_TESTS();
