@@ -427,6 +427,18 @@ bool write (const Handle& file, const void* data, size_t size)
     return true;
 }
 
+MappedFile::~MappedFile()
+{
+    if (start != nullptr)
+        UnmapViewOfFile (start);
+}
+
+MappedFile mapForWriting (const Handle&, juce::uint64)
+{
+    // Not mapped here: large entries take the streaming path.
+    return {};
+}
+
 bool setTimes (const Handle& file, juce::Time time)
 {
     // 100 ns ticks since 1601-01-01.
