@@ -46,12 +46,21 @@ TEST (Catalogue, LicenceTextHasTheShippedForm)
 
 TEST (Catalogue, DefaultFoldersLieBelowTheBase)
 {
+   #if JUCE_WINDOWS
+    const juce::File base ("C:\\Program Files\\Common Files");
+    const auto folders = defaultFormatFolders (base);
+
+    EXPECT_EQ (folders[0].getFullPathName(), "C:\\Program Files\\Common Files\\VST3");
+    EXPECT_EQ (folders[1].getFullPathName(), "C:\\Program Files\\Common Files\\CLAP");
+    EXPECT_EQ (folders[2].getFullPathName(), "C:\\Program Files\\Common Files\\Avid\\Audio\\Plug-Ins");
+   #else
     const juce::File base ("/usr/local/lib");
     const auto folders = defaultFormatFolders (base);
 
     EXPECT_EQ (folders[0].getFullPathName(), "/usr/local/lib/VST3");
     EXPECT_EQ (folders[1].getFullPathName(), "/usr/local/lib/CLAP");
     EXPECT_EQ (folders[2].getFullPathName(), "/usr/local/lib/Avid/Audio/Plug-Ins");
+   #endif
     EXPECT_EQ (SystemPaths::fromSystem().defaultFolderBase, base);
 }
 
@@ -62,7 +71,9 @@ TEST (Catalogue, UnderscoresInTheProductNameBecomeBlanks)
     const auto name = Product::displayName ("Velquin_Pro");
     EXPECT_EQ (name, "Velquin Pro");
     EXPECT_EQ (bundleName (name, 0), "Velquin Pro.vst3");
-    EXPECT_EQ (bundlePath (juce::File ("/x/CLAP"), name, 1).getFullPathName(), "/x/CLAP/Velquin Pro.clap");
+    const auto bundle = bundlePath (juce::File ("/x/CLAP"), name, 1);
+    EXPECT_EQ (bundle.getFileName(), "Velquin Pro.clap");
+    EXPECT_EQ (bundle.getParentDirectory(), juce::File ("/x/CLAP"));
 }
 
 TEST (Catalogue, PresenceTestCountsAnythingAtTheBundlePath)
@@ -75,7 +86,9 @@ TEST (Catalogue, PresenceTestCountsAnythingAtTheBundlePath)
         { 0, "absent",       false },
         { 0, "plain file",   true  },
         { 2, "empty folder", true  },
+       #if ! JUCE_WINDOWS   // links on Windows need a privilege the tests do not assume
         { 1, "dangling link", true },
+       #endif
     };
 
     for (auto& c : cases)

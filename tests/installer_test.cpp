@@ -38,7 +38,7 @@ juce::String fileSignature (const juce::MemoryBlock& content, juce::int64 mtime)
 
 void addToTree (Tree& tree, const juce::File& root, const juce::File& f)
 {
-    const auto path = f.getRelativePathFrom (root);
+    const auto path = f.getRelativePathFrom (root).replaceCharacter ('\\', '/');   // the same keys on every platform
 
     if (f.isSymbolicLink())
     {
@@ -868,7 +868,7 @@ TEST (Install, EmbeddedPayloadsInstallTheDocumentedBundles)
         juce::StringArray files;
 
         for (auto& f : folder.findChildFiles (juce::File::findFiles, true))
-            files.add (f.getRelativePathFrom (folder));
+            files.add (f.getRelativePathFrom (folder).replaceCharacter ('\\', '/'));
 
         return sorted (files);
     };

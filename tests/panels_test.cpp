@@ -420,7 +420,7 @@ TEST (Panels, SupportPaintsTilesTextsAndTheAboutSectionInOrder)
     ASSERT_GE (aboutLines.size(), 2u);
     EXPECT_EQ (aboutLines[0].text, "The Oakhaze Plugin Manager v1.0.5 cross-platform installater.");
     EXPECT_TRUE (aboutLines[1].text.startsWith ("Feel free to drop us a line")) << "the line feed starts a line";
-    EXPECT_TRUE (aboutLines.back().text.endsWith ("/opt/Oakhaze/PluginManagerSettings.txt"));
+    EXPECT_TRUE (aboutLines.back().text.endsWith (juce::File ("/opt/Oakhaze").getFullPathName() + "/PluginManagerSettings.txt"));
 
     const auto log = recordPaint (support);
     LogReader reader { log };
@@ -462,11 +462,11 @@ TEST (Panels, AboutTextIsBuiltFromTheSettingsFolderAtEveryPaint)
     EXPECT_EQ (support.getAboutText(),
                "The Oakhaze Plugin Manager v1.0.5 cross-platform installater. \nFeel free to drop us a line if you have "
                "any suggestions or questions concerning its use. You can edit the default installation paths in the "
-               "text file found at /opt/Oakhaze/PluginManagerSettings.txt");
-    EXPECT_TRUE (lastAboutLine().endsWith ("/opt/Oakhaze/PluginManagerSettings.txt")) << lastAboutLine();
+               "text file found at " + juce::File ("/opt/Oakhaze").getFullPathName() + "/PluginManagerSettings.txt");
+    EXPECT_TRUE (lastAboutLine().endsWith (juce::File ("/opt/Oakhaze").getFullPathName() + "/PluginManagerSettings.txt")) << lastAboutLine();
 
     support.settingsFolder = juce::File ("/srv/elsewhere");
-    EXPECT_TRUE (lastAboutLine().endsWith ("/srv/elsewhere/PluginManagerSettings.txt")) << lastAboutLine();
+    EXPECT_TRUE (lastAboutLine().endsWith (juce::File ("/srv/elsewhere").getFullPathName() + "/PluginManagerSettings.txt")) << lastAboutLine();
 }
 
 TEST (Panels, TileAndCloseGlyphColoursFollowTheMouse)

@@ -256,7 +256,7 @@ TEST_P (PayloadArchive, ExtractsToExactlyTheBundle)
 
     std::set<std::string> found;
     for (const auto& entry : juce::RangedDirectoryIterator (target, true, "*", juce::File::findFilesAndDirectories))
-        found.insert (entry.getFile().getRelativePathFrom (target).toStdString());
+        found.insert (entry.getFile().getRelativePathFrom (target).replaceCharacter ('\\', '/').toStdString());
     EXPECT_EQ (found, c.extractedPaths);
 
     // Each file holds what its entry holds.
