@@ -1,0 +1,170 @@
+#!/usr/bin/python3
+"""The road of one install on the real Windows executable, under Wine and Xvfb.
+
+Runs in the throw-away prefix and on the display that scripts/test-windows
+provides (WINEPREFIX, DISPLAY). The program opens with a 600 x 600 client area
+and writes the settings file with the Windows default paths; a click on the
+VST3 tile and on INSTALL puts Velquin.vst3, byte for byte as archived, into
+C:\\Program Files\\Common Files\\VST3 and turns the tile blue; installing CLAP
+then shows the module's version, read through the Windows API.
+
+Usage: end_to_end.py wine-run oh_installer.exe payload-folder [--screenshot out.png]
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+from pathlib import Path
+
+WINE_RUN, EXE, PAYLOADS = (Path(a) for a in sys.argv[1:4])
+SCREENSHOT = Path(sys.argv[sys.argv.index("--screenshot") + 1]) if "--screenshot" in sys.argv else None
+del sys.argv[1:]
+
+PREFIX = Path(os.environ.get("WINEPREFIX", ""))
+COMMON = PREFIX / "drive_c" / "Program Files" / "Common Files"
+MAKER = PREFIX / "drive_c" / "ProgramData" / "Oakhaze"
+
+# Tile centres at 600 x 600 (unit 6), and the status line of each format tile.
+VST3, CLAP, INSTALL = (159, 210), (440, 210), (546, 471)
+STATUS_LINE = {"VST3": (93, 216, 190, 14), "CLAP": (375, 216, 190, 14)}   # x, y, width, height
+
+
+def xdotool(*args):
+    return subprocess.run(["xdotool", *map(str, args)], check=True, capture_output=True, text=True,
+                          timeout=120).stdout
+
+
+def wait_for(condition, what, seconds=90):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if condition():
+            return
+        time.sleep(0.25)
+    raise AssertionError(f"timed out waiting for {what}")
+
+
+class Screen:
+    """A screenshot of the window as rows of (r, g, b)."""
+
+    def __init__(self, window, keep=None):
+        geometry = dict(line.split("=") for line in xdotool("getwindowgeometry", "--shell", window).split())
+        crop = f"{geometry['WIDTH']}x{geometry['HEIGHT']}+{geometry['X']}+{geometry['Y']}"
+        png = subprocess.run(["import", "-silent", "-window", "root", "-crop", crop, "+repage", "png:-"],
+                             check=True, capture_output=True, timeout=60).stdout
+        if keep:
+            keep.write_bytes(png)
+        ppm = subprocess.run(["convert", "png:-", "-depth", "8", "ppm:-"], input=png,
+                             check=True, capture_output=True).stdout
+        header = ppm.split(b"\n", 3)
+        self.width, self.height = map(int, header[1].split())
+        self.pixels = header[3]
+
+    def at(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.pixels[i:i + 3])
+
+    def is_blue(self, x, y):
+        r, g, b = self.at(x, y)
+        return b > 150 and b - r > 100 and 90 < g < 190
+
+    def text_width(self, x, y, w, h):
+        """From the first to the last column of a blue tile's area holding its dark ink."""
+        columns = [cx for cx in range(x, x + w) if any(self.at(cx, cy)[2] < 120 for cy in range(y, y + h))]
+        return columns[-1] - columns[0] + 1 if columns else 0
+
+
+class EndToEnd(unittest.TestCase):
+    def setUp(self):
+        self.assertTrue(PREFIX.is_dir() and PREFIX != Path.home() / ".wine", "run through scripts/test-windows")
+        for folder in ("VST3", "CLAP", "Avid"):
+            shutil.rmtree(COMMON / folder, ignore_errors=True)
+        shutil.rmtree(MAKER, ignore_errors=True)
+        MAKER.mkdir(parents=True)
+
+        self.app = subprocess.Popen([str(WINE_RUN), str(EXE)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.window = xdotool("search", "--sync", "--onlyvisible", "--name", "^oh_installer$").split()[0]
+
+    def tearDown(self):
+        self.app.terminate()
+        try:
+            self.app.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.app.kill()
+
+    def click(self, point):
+        xdotool("mousemove", "--window", self.window, *point)
+        time.sleep(0.3)
+        xdotool("click", "1")
+        time.sleep(0.5)
+
+    def settle(self):
+        # Away from every control, and past the result card's fade.
+        xdotool("mousemove", 5, 5)
+        time.sleep(4)
+
+    def assert_bundle_as_archived(self, archive, folder):
+        with zipfile.ZipFile(archive) as zf:
+            files = [e for e in zf.infolist() if not e.filename.endswith("\\")]
+            self.assertTrue(files)
+            for entry in files:
+                path = folder / entry.filename.replace("\\", "/")
+                self.assertEqual(path.read_bytes(), zf.read(entry), entry.filename)
+            on_disk = sorted(str(p.relative_to(folder)) for p in folder.rglob("*") if p.is_file())
+            self.assertEqual(on_disk, sorted(e.filename.replace("\\", "/") for e in files))
+
+    def test_the_road_of_one_install(self):
+        geometry = xdotool("getwindowgeometry", "--shell", self.window)
+        self.assertIn("WIDTH=600", geometry)
+        self.assertIn("HEIGHT=600", geometry)
+
+        # The maker's folder exists, so the first start wrote the defaults of this platform.
+        settings = (MAKER / "PluginManagerSettings.txt").read_bytes()
+        lines = settings.split(b"\r\n")
+        self.assertEqual(len(lines), 6)   # five lines, each ended by CR LF
+        self.assertEqual(lines[0], b'<?xml version="1.0" encoding="UTF-8"?>')
+        self.assertEqual(lines[1], b"")
+        self.assertTrue(lines[2].startswith(b'<Plugin_Manager_Settings Important_Note:="These are the paths'))
+        self.assertEqual(lines[3], b" " * 25 + rb'CLAP_Path="C:\Program Files\Common Files\CLAP" '
+                                               rb'VST3_Path="C:\Program Files\Common Files\VST3"')
+        self.assertEqual(lines[4], b" " * 25 + rb'AAX_Path="C:\Program Files\Common Files\Avid\Audio\Plug-Ins"/>')
+        self.assertEqual(lines[5], b"")
+
+        self.settle()
+        self.assertFalse(Screen(self.window).is_blue(280, 235), "VST3 tile before the install")
+
+        self.click(VST3)
+        self.click(INSTALL)
+        bundle = COMMON / "VST3" / "Velquin.vst3"
+        module = bundle / "Contents" / "x86_64-win" / "Velquin.vst3"
+        wait_for(lambda: module.is_file() and not any(p.name.startswith(".") for p in bundle.parent.iterdir()),
+                 "the VST3 bundle")
+        self.assert_bundle_as_archived(PAYLOADS / "vst3.zip", bundle.parent)
+        self.assertEqual([p.name for p in bundle.parent.iterdir()], ["Velquin.vst3"])
+
+        self.settle()
+        self.assertTrue(Screen(self.window).is_blue(280, 235), "VST3 tile after the install")
+
+        self.click(CLAP)
+        self.click(INSTALL)
+        clap = COMMON / "CLAP" / "Velquin.clap"
+        wait_for(clap.is_file, "the CLAP bundle")
+        with zipfile.ZipFile(PAYLOADS / "clap.zip") as zf:
+            wait_for(lambda: clap.read_bytes() == zf.read("Velquin.clap"), "the whole CLAP module")
+
+        self.settle()
+        screen = Screen(self.window, keep=SCREENSHOT)
+        self.assertTrue(screen.is_blue(560, 235), "CLAP tile after the install")
+        # "INSTALLED" on the VST3 tile (a folder has no version); "v1.0.0.0 INSTALLED"
+        # on the CLAP tile: its status line runs nine characters longer (here 64 and 113 pixels).
+        vst3_text = screen.text_width(*STATUS_LINE["VST3"])
+        clap_text = screen.text_width(*STATUS_LINE["CLAP"])
+        self.assertGreater(vst3_text, 20)
+        self.assertGreater(clap_text, vst3_text * 1.5, (vst3_text, clap_text))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
