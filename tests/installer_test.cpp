@@ -835,8 +835,36 @@ TEST (Install, LeftoverScriptGoesOnlyWhenItIsOurOwnPlainFile)
         EXPECT_EQ (! script.exists() && ! script.isSymbolicLink(), c.removed);
         EXPECT_EQ (elsewhere.loadFileAsString(), "keep me");
     }
+}
 
-    removeLeftoverScript (juce::File());   // no temporary folder: nothing to do, nothing resolved against "/"
+// No temporary folder must not mean "/script.sh". Shown in a child process whose
+// root is a temporary folder holding a script.sh that would otherwise go.
+TEST (Install, LeftoverScriptWithNoTemporaryFolderLeavesTheRootAlone)
+{
+    TempFolder temp;
+    const auto root = temp.get().getFullPathName();
+    const auto pid = fork();
+    ASSERT_GE (pid, 0);
+
+    if (pid == 0)
+    {
+        if (chroot (root.toRawUTF8()) != 0 || chdir ("/") != 0)
+            _exit (2);
+
+        const juce::File script ("/script.sh");
+
+        if (! script.replaceWithText ("#!/bin/sh\n"))
+            _exit (3);
+
+        removeLeftoverScript (juce::File());
+        _exit (script.existsAsFile() ? 0 : 1);
+    }
+
+    int status = 0;
+    ASSERT_EQ (waitpid (pid, &status, 0), pid);
+    ASSERT_TRUE (WIFEXITED (status));
+    EXPECT_EQ (WEXITSTATUS (status), 0) << "1: the script at the root was removed; 2: no chroot (the tests run as root); 3: no script written";
+    EXPECT_TRUE (temp["script.sh"].existsAsFile());
 }
 
 #else

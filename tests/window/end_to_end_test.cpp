@@ -5,6 +5,7 @@
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace
 {
@@ -52,9 +53,13 @@ namespace
         TempFolder temp;
         std::unique_ptr<MainComponent> main;
 
+        /** What lies on disk before the program starts. */
+        virtual void beforeStart() {}
+
         void SetUp() override
         {
             run ("xdotool mousemove 1200 1000");
+            beforeStart();
             main = std::make_unique<MainComponent> (temp.systemPaths());
             main->openLink = [] (const juce::URL&) {};
             main->setTopLeftPosition (0, 0);
@@ -238,6 +243,50 @@ TEST_F (OnScreen, InstallThenUninstallThroughTheRealPayloads)
     ASSERT_NE (main->getResultPanel(), nullptr);
     EXPECT_TRUE (main->getResultPanel()->success);
     EXPECT_EQ (main->getFormatSelected(), (PerFormat<bool> { false, false, false }));
+}
+
+// A settings file that moves the VST3 folder: the presence seen at start and
+// the bundle INSTALL writes are the moved folder's; the default stays empty.
+struct OnScreenWithMovedVst3 : OnScreen
+{
+    juce::File moved, defaultVst3;
+
+    void beforeStart() override
+    {
+        const auto paths = temp.systemPaths();
+        const auto defaults = defaultFormatFolders (paths.defaultFolderBase);
+        moved = temp["elsewhere/VST3 moved"];
+        defaultVst3 = defaults[0];
+
+        const auto settingsFolder = paths.commonAppDataFolder.getChildFile ("Oakhaze");
+        const auto settings = settingsFolder.getChildFile ("PluginManagerSettings.txt");
+        ASSERT_TRUE (settingsFolder.createDirectory());
+        ASSERT_TRUE (settings.replaceWithText ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Plugin_Manager_Settings"
+                                               " CLAP_Path=\"" + defaults[1].getFullPathName() + "\""
+                                               " VST3_Path=\"" + moved.getFullPathName() + "\""
+                                               " AAX_Path=\"" + defaults[2].getFullPathName() + "\"/>\n"));
+
+        // As root the file steers only when no other user can change it.
+        ASSERT_EQ (chmod (settingsFolder.getFullPathName().toRawUTF8(), 0755), 0);
+        ASSERT_EQ (chmod (settings.getFullPathName().toRawUTF8(), 0644), 0);
+
+        // Only the moved folder holds a bundle (an empty one, from an older install).
+        ASSERT_TRUE (bundlePath (moved, "Velquin", 0).createDirectory());
+        ASSERT_TRUE (defaultVst3.createDirectory());
+    }
+};
+
+TEST_F (OnScreenWithMovedVst3, SettingsMoveThePreselectionAndWhereInstallWrites)
+{
+    EXPECT_EQ (main->getFormatFolders()[0], moved);
+    EXPECT_EQ (main->getFormatSelected(), (PerFormat<bool> { true, false, false }));
+
+    click ("INSTALL");
+
+    ASSERT_NE (main->getResultPanel(), nullptr);
+    EXPECT_TRUE (main->getResultPanel()->success);
+    EXPECT_TRUE (bundlePath (moved, "Velquin", 0).getChildFile ("Contents/x86_64-win/Velquin.vst3").existsAsFile());
+    EXPECT_EQ (defaultVst3.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
 }
 
 TEST_F (OnScreen, ResultPanelsAreReplacedAndShowTheOutcome)
