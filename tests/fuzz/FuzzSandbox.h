@@ -18,10 +18,11 @@ namespace FuzzSandbox
 
     /** Puts this process in a private mount namespace in which the whole
         machine is read-only except the workspace and the folders libFuzzer
-        writes to (the corpus folders and -artifact_prefix among argv). The
+        writes to (the corpus folders and artifact paths among argv). The
         engine runs as root and takes paths from fuzzed bytes: whatever a
-        fault makes it do, the machine stays as it was. Aborts when it cannot
-        (needs root). */
+        fault makes it do, the machine stays as it was. The workspace becomes
+        an empty tmpfs: lay it out afterwards. Aborts when it cannot (needs
+        root). */
     void confineWritesTo (const juce::File& workspace, int argc, char** argv);
 
     /** Makes f hold exactly these bytes; an empty input leaves an empty file. */

@@ -48,11 +48,8 @@ namespace
             link (bundle.getChildFile ("Contents/shared"), "../../../../canary");
     }
 
-    void setUp()
+    void layOut()
     {
-        workspace = FuzzSandbox::makeWorkspace ("archive");
-        FuzzSandbox::removeAtExit (workspace);
-
         write (workspace.getChildFile ("canary/keep.txt"), "canary");
         write (workspace.getChildFile ("canary/deeper/keep.bin"), "canary, one level down");
         write (workspace.getChildFile ("plugins/canary.txt"), "beside the target folders");
@@ -73,8 +70,10 @@ namespace
 
 extern "C" int LLVMFuzzerInitialize (int* argc, char*** argv)
 {
-    setUp();
+    workspace = FuzzSandbox::makeWorkspace ("archive");
+    FuzzSandbox::removeAtExit (workspace);
     FuzzSandbox::confineWritesTo (workspace, *argc, *argv);
+    layOut();
     return 0;
 }
 

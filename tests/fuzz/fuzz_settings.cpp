@@ -47,10 +47,10 @@ extern "C" int LLVMFuzzerInitialize (int* argc, char*** argv)
     workingFolder = workspace.getChildFile ("cwd");
     defaults = defaultFormatFolders (workspace.getChildFile ("lib"));
 
+    FuzzSandbox::confineWritesTo (workspace, *argc, *argv);
+
     if (! settingsFile.getParentDirectory().createDirectory() || ! workingFolder.createDirectory())
         FuzzSandbox::fail ("cannot lay out " + workspace.getFullPathName());
-
-    FuzzSandbox::confineWritesTo (workspace, *argc, *argv);
 
     // After the mounts: the arguments named their folders from the old working directory.
     if (chdir (workingFolder.getFullPathName().toRawUTF8()) != 0)
