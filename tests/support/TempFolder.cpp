@@ -27,7 +27,9 @@ namespace
                 return folder;
         }
 
-        return {};
+        // Without a folder every path of a test would resolve against the drive's root.
+        std::fprintf (stderr, "TempFolder: cannot make a folder below %s\n", base.getFullPathName().toRawUTF8());
+        std::abort();
        #else
         auto pattern = base.getChildFile ("oh_test_XXXXXX").getFullPathName().toStdString();
 
