@@ -74,6 +74,10 @@ bool isOwnedByUs (const Handle& handle);
 /** Kind and owner of the entry directly below parent, links not followed. */
 Kind kindOf (const Handle& parent, const juce::String& name, bool* ownedByUs = nullptr);
 
+/** Kind of whatever is at a path, links not followed. Missing only when the
+    system says so, not when it cannot look. */
+Kind kindOf (const juce::File& path);
+
 /** Every name directly below the folder. */
 juce::StringArray listNames (const Handle& folder);
 

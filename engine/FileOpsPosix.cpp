@@ -195,17 +195,16 @@ Handle createStagingFolder (const Handle& parent, const juce::String& prefix, ju
             return {};
         }
 
+        // Another run's leftover cleanup may take the fresh folder before we hold
+        // its lock: then it is gone, or locked by that run, and we try another name.
         auto folder = openFolderAt (fd (parent), raw (name));
-
-        if (! folder.isValid() || ! isOwnedByUs (folder) || fchmod (fd (folder), stagingMode) != 0)
-            return {};
-
-        // Another run's leftover cleanup may have taken the fresh folder between
-        // mkdir and lock; then it is locked by that run, or already gone.
         struct stat info;
 
-        if (! tryLock (folder) || fstat (fd (folder), &info) != 0 || info.st_nlink == 0)
+        if (! folder.isValid() || ! tryLock (folder) || fstat (fd (folder), &info) != 0 || info.st_nlink == 0)
             continue;
+
+        if (info.st_uid != geteuid() || fchmod (fd (folder), stagingMode) != 0)
+            return {};
 
         nameOut = name;
         return folder;
@@ -237,6 +236,19 @@ Kind kindOf (const Handle& parent, const juce::String& name, bool* ownedByUs)
 
     if (ownedByUs != nullptr)
         *ownedByUs = info.st_uid == geteuid();
+
+    if (S_ISDIR (info.st_mode))  return Kind::folder;
+    if (S_ISREG (info.st_mode))  return Kind::file;
+    if (S_ISLNK (info.st_mode))  return Kind::link;
+    return Kind::other;
+}
+
+Kind kindOf (const juce::File& path)
+{
+    struct stat info;
+
+    if (lstat (path.getFullPathName().toRawUTF8(), &info) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? Kind::missing : Kind::other;
 
     if (S_ISDIR (info.st_mode))  return Kind::folder;
     if (S_ISREG (info.st_mode))  return Kind::file;

@@ -348,6 +348,21 @@ Kind kindOf (const Handle& parent, const juce::String& name, bool* ownedByUs)
     return kindOfHandle (native (opened.handle));
 }
 
+Kind kindOf (const juce::File& path)
+{
+    const auto attributes = GetFileAttributesW (path.getFullPathName().toWideCharPointer());
+
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+    {
+        const auto error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Kind::missing : Kind::other;
+    }
+
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)  return Kind::link;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)      return Kind::folder;
+    return Kind::file;
+}
+
 juce::StringArray listNames (const Handle& folder)
 {
     juce::StringArray names;

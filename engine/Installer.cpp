@@ -313,8 +313,10 @@ bool uninstallFormat (const juce::File& folder, const juce::String& bundleFileNa
 {
     const auto target = FileOps::openTargetFolder (folder, false);
 
+    // A folder we cannot open may still hold the bundle: only a path the system
+    // reports missing counts as uninstalled.
     if (! target)
-        return ! folder.getChildFile (bundleFileName).exists();
+        return FileOps::kindOf (folder.getChildFile (bundleFileName)) == Kind::missing;
 
     restoreSetAsideBundle (target, bundleFileName);
     removeStagingLeftovers (target, bundleFileName);
@@ -380,6 +382,20 @@ bool processSelectedFormats (PerFormat<bool>& selection,
     }
 
     return processedAny && allSucceeded;
+}
+
+void restoreSetAsideBundles (const PerFormat<juce::File>& folders, const juce::String& productName)
+{
+    for (int k = 0; k < numFormats; ++k)
+    {
+        const auto& folder = folders[(size_t) k];
+
+        if (folder == juce::File())
+            continue;
+
+        if (const auto target = FileOps::openTargetFolder (folder, false))
+            restoreSetAsideBundle (target, bundleName (productName, k));
+    }
 }
 
 void removeLeftoverScript (const juce::File& temporaryFolder)

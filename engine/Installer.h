@@ -21,5 +21,10 @@ bool processSelectedFormats (PerFormat<bool>& selection,
                              const juce::String& productName,
                              const PerFormat<PayloadArchive>& payloads = embeddedPayloads());
 
+/** Puts back every bundle that a run killed in the middle of a replacement
+    left set aside while its bundle path is empty. Called at start, before the
+    presence test; every install or uninstall does the same first. */
+void restoreSetAsideBundles (const PerFormat<juce::File>& folders, const juce::String& productName);
+
 /** Removes a leftover "script.sh" from the temporary folder at shutdown. */
 void removeLeftoverScript (const juce::File& temporaryFolder);

@@ -1,5 +1,7 @@
 #include "Settings.h"
 
+#include "FileOps.h"
+
 #if ! JUCE_WINDOWS
  #include <cerrno>
  #include <sys/stat.h>
@@ -57,6 +59,25 @@ namespace
         return juce::File::getCurrentWorkingDirectory().getChildFile (value);
     }
 
+    /** The settings file's root element, or nothing when the file is not what a
+        settings file can be: a plain file of at most 64 KiB holding XML without a
+        document type (which could pull in other files or expand without end). */
+    std::unique_ptr<juce::XmlElement> readSettingsFile (const juce::File& file)
+    {
+        constexpr size_t maxSize = 64 * 1024;
+        juce::MemoryBlock content;
+
+        if (! FileOps::readSmallFile (file, maxSize, content))
+            return {};
+
+        const auto text = content.toString();
+
+        if (text.containsIgnoreCase ("<!DOCTYPE") || text.containsIgnoreCase ("<!ENTITY"))
+            return {};
+
+        return juce::parseXML (text);
+    }
+
     void writeDefaults (const juce::File& settingsFile, const PerFormat<juce::File>& defaults)
     {
         juce::XmlElement root ("Plugin_Manager_Settings");
@@ -86,7 +107,7 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
     if (settingsFile.existsAsFile())
     {
         // Not XML, or empty: the defaults stay and the file is left as it is.
-        const auto root = juce::parseXML (settingsFile);
+        const auto root = readSettingsFile (settingsFile);
 
         if (root == nullptr)
             return resolved;
@@ -96,8 +117,9 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
             const auto folder = folderFromValue (root->getStringAttribute (pathKeys[k]));
             resolved.formatFolders[(size_t) k] = folder;
 
+            // Made like the installer's own folders, readable by the hosts whatever the umask.
             if (folder != juce::File() && ! folder.exists())
-                folder.createDirectory();
+                FileOps::openTargetFolder (folder, true);
         }
 
         return resolved;

@@ -1,4 +1,5 @@
 #include "Settings.h"
+#include "support/ChildProcess.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -282,6 +283,111 @@ TEST (Settings, RootIgnoresAFileOtherUsersCanChange)
         file.deleteFile();
         resolveSettings (appData, defaults);
         EXPECT_EQ (file.existsAsFile(), c.folderTrusted);
+    }
+}
+#endif
+
+#if JUCE_WINDOWS
+TEST (Settings, OnlyASmallPlainXmlFileIsRead)          { GTEST_SKIP() << "pipes, device links and a forked child with a time limit: POSIX only"; }
+TEST (Settings, FoldersItMakesGet0755WhateverTheUmask) { GTEST_SKIP() << "modes and the umask are POSIX facilities"; }
+#else
+// Only what a settings file can be is read: anything else counts as unreadable,
+// so the defaults hold and nothing is changed or made. Each case resolves in a
+// child with a time limit, so a start that would hang fails the case.
+TEST (Settings, OnlyASmallPlainXmlFileIsRead)
+{
+    struct Case
+    {
+        const char* what;
+        std::function<void (const juce::File& file, const juce::File& temp)> make;
+    };
+
+    const auto movingVst3 = [] (const juce::File& temp, const juce::String& extra = {})
+    {
+        return settingsXml ("Plugin_Manager_Settings",
+                            "VST3_Path=\"" + temp.getChildFile ("moved").getFullPathName()
+                            + "\" CLAP_Path=\"c\" AAX_Path=\"a\"" + extra);
+    };
+
+    const Case cases[] = {
+        { "a pipe", [] (auto& f, auto&) { ASSERT_EQ (mkfifo (f.getFullPathName().toRawUTF8(), 0644), 0); } },
+        { "a link to /dev/zero", [] (auto& f, auto&) { ASSERT_TRUE (juce::File ("/dev/zero").createSymbolicLink (f, true)); } },
+        { "good settings grown past 64 KiB", [=] (auto& f, auto& t)
+          {
+              ASSERT_TRUE (f.replaceWithText ("<!-- " + juce::String::repeatedString ("padding ", 8200) + "-->\n" + movingVst3 (t)));
+          } },
+        { "a document type pulling in another file", [=] (auto& f, auto& t)
+          {
+              t.getChildFile ("where.txt").replaceWithText (t.getChildFile ("moved").getFullPathName());
+              ASSERT_TRUE (f.replaceWithText ("<?xml version=\"1.0\"?>\n<!DOCTYPE r [ <!ENTITY where SYSTEM \""
+                                              + t.getChildFile ("where.txt").getFullPathName() + "\"> ]>\n"
+                                              "<Plugin_Manager_Settings VST3_Path=\"&where;\" CLAP_Path=\"c\" AAX_Path=\"a\"/>\n"));
+          } },
+        { "entities that expand without end", [] (auto& f, auto&)
+          {
+              juce::String dtd = "<!ENTITY a0 \"xxxxxxxxxx\">";
+              for (int i = 1; i < 10; ++i)
+                  dtd << "<!ENTITY a" << i << " \"" << juce::String::repeatedString ("&a" + juce::String (i - 1) + ";", 10) << "\">";
+              ASSERT_TRUE (f.replaceWithText ("<?xml version=\"1.0\"?>\n<!DOCTYPE r [" + dtd + "]>\n"
+                                              "<Plugin_Manager_Settings VST3_Path=\"&a9;\" CLAP_Path=\"c\" AAX_Path=\"a\"/>\n"));
+          } },
+    };
+
+    for (auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        TempFolder temp;
+        const auto appData = temp.systemPaths().commonAppDataFolder;
+        const auto file = appData.getChildFile ("Oakhaze/PluginManagerSettings.txt");
+        const auto defaults = defaultFormatFolders (temp["lib"]);
+        ASSERT_TRUE (file.getParentDirectory().createDirectory());
+
+        c.make (file, temp.get());
+        const auto before = listing (temp.get());
+        struct stat info;
+        const auto isPlainFile = lstat (file.getFullPathName().toRawUTF8(), &info) == 0 && S_ISREG (info.st_mode);
+        const auto bytes = isPlainFile ? contentOf (file) : juce::MemoryBlock();
+
+        const auto message = inChild ([&]() -> std::string
+        {
+            if (resolveSettings (appData, defaults).formatFolders != defaults)
+                return "the file steered the folders";
+
+            return {};
+        }, 20);
+
+        EXPECT_EQ (message, "");
+        EXPECT_EQ (listing (temp.get()), before) << "nothing made, nothing written";
+
+        if (! bytes.isEmpty())
+        {
+            EXPECT_EQ (contentOf (file), bytes);
+        }
+    }
+}
+
+// Folders named in the file are made readable for every host, whatever the umask.
+TEST (Settings, FoldersItMakesGet0755WhateverTheUmask)
+{
+    TempFolder temp;
+    const auto appData = temp.systemPaths().commonAppDataFolder;
+    const auto file = appData.getChildFile ("Oakhaze/PluginManagerSettings.txt");
+    ASSERT_TRUE (file.create().wasOk());
+    ASSERT_TRUE (file.replaceWithText (settingsXml ("Plugin_Manager_Settings",
+                                                    "VST3_Path=\"$W/deep/vst3\" CLAP_Path=\"$W/clap\" AAX_Path=\"$W/aax\"")
+                                           .replace ("$W", temp["wanted"].getFullPathName())));
+
+    const auto previous = umask (077);
+    const auto resolved = resolveSettings (appData, defaultFormatFolders (temp["lib"]));
+    umask (previous);
+
+    ASSERT_EQ (resolved.formatFolders[0], temp["wanted/deep/vst3"]);
+
+    for (auto* made : { "wanted", "wanted/deep", "wanted/deep/vst3", "wanted/clap", "wanted/aax" })
+    {
+        struct stat info;
+        ASSERT_EQ (stat (temp[made].getFullPathName().toRawUTF8(), &info), 0) << made;
+        EXPECT_EQ (info.st_mode & 07777, 0755u) << made;
     }
 }
 #endif

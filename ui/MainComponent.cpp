@@ -36,6 +36,9 @@ MainComponent::MainComponent (SystemPaths paths)
     settingsFolder = settings.settingsFolder;
     formatFolders = settings.formatFolders;
 
+    // A replacement killed half-way left a bundle set aside: back in place before anything looks.
+    restoreSetAsideBundles (formatFolders, productName);
+
     for (size_t i = 0; i < extraButtons.size(); ++i)
         extraButtons[i] = makeButton (extraNames[(int) i]);
 

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+/** Runs fn in a forked child and returns what it reports: empty for success,
+    "skip: ..." when the child cannot set up what it needs, else a failure. A
+    child still running after timeoutSeconds is killed and reported as such. */
+std::string inChild (const std::function<std::string()>& fn, unsigned timeoutSeconds = 120);
+
+/** In the child: a mount namespace of its own, invisible to the machine. */
+std::string enterPrivateMounts();
