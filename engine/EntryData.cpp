@@ -9,6 +9,10 @@
 #include <memory>
 #include <vector>
 
+#if JUCE_LINUX
+ #include <sys/mman.h>
+#endif
+
 namespace
 {
 //==============================================================================
@@ -156,10 +160,26 @@ juce::uint8* EntryBuffer::get (size_t size)
 {
     if (size > capacity)
     {
-        block.free();
+        block.reset();
         capacity = 0;
 
-        block.malloc (size);
+       #if JUCE_LINUX
+        // Fresh pages cost a fault each: on huge pages a module's 32 MiB take 16
+        // faults instead of 8,192. Only whole huge pages inside size are asked
+        // for, so the buffer never holds more memory than the entry.
+        constexpr size_t hugePage = (size_t) 2 << 20;
+        void* memory = nullptr;
+
+        if (posix_memalign (&memory, hugePage, size) != 0)
+            return nullptr;
+
+        block.reset (static_cast<juce::uint8*> (memory));
+
+        if (const auto whole = size & ~(hugePage - 1); whole > 0)
+            madvise (memory, whole, MADV_HUGEPAGE);
+       #else
+        block.reset (static_cast<juce::uint8*> (std::malloc (size)));
+       #endif
 
         if (block == nullptr)
             return nullptr;

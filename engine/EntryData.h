@@ -3,6 +3,9 @@
 #include "FileOps.h"
 #include "PayloadDirectory.h"
 
+#include <cstdlib>
+#include <memory>
+
 /** Memory that whole entries are inflated into before they are written. One
     install operation keeps one, so its pages are paid for once. */
 class EntryBuffer
@@ -14,7 +17,9 @@ public:
     juce::uint8* get (size_t size);
 
 private:
-    juce::HeapBlock<juce::uint8> block;
+    struct Free { void operator() (void* p) const noexcept { std::free (p); } };
+
+    std::unique_ptr<juce::uint8, Free> block;
     size_t capacity = 0;
 
     JUCE_DECLARE_NON_COPYABLE (EntryBuffer)

@@ -122,6 +122,13 @@ MappedFile mapForWriting (const Handle& file, juce::uint64 size);
 /** Creation, modification and access time. */
 bool setTimes (const Handle& file, juce::Time time);
 
+/** Opens the plain file directly below parent, to sync it; never through a link. */
+Handle openFile (const Handle& parent, const juce::String& name);
+
+/** Starts putting the file's data on the disk without waiting for it, so that a
+    later sync finds it done. Only a hint: where it does nothing, sync still works. */
+void startWriteback (const Handle& file);
+
 /** Puts a file's data, or a folder's entries, on the disk. */
 bool sync (const Handle& handle);
 

@@ -369,6 +369,25 @@ bool setTimes (const Handle& file, juce::Time time)
     return futimens (fd (file), times) == 0;
 }
 
+Handle openFile (const Handle& parent, const juce::String& name)
+{
+    if (! isPlainName (name))
+        return {};
+
+    Handle file (openat (fd (parent), raw (name), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat info;
+
+    if (! file.isValid() || fstat (fd (file), &info) != 0 || ! S_ISREG (info.st_mode))
+        return {};
+
+    return file;
+}
+
+void startWriteback (const Handle& file)
+{
+    sync_file_range (fd (file), 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 bool sync (const Handle& handle)
 {
     return fsync (fd (handle)) == 0;

@@ -6,6 +6,7 @@
 #include "InstallerHooks.h"
 #include "PayloadDirectory.h"
 
+#include <memory>
 #include <vector>
 
 PerFormat<PayloadArchive> embeddedPayloads()
@@ -115,7 +116,6 @@ struct Staging
     JUCE_DECLARE_NON_COPYABLE (Staging)
 };
 
-bool durableEach()    { return installerHooks().durability == InstallerHooks::Durability::syncEach; }
 bool durableAtAll()   { return installerHooks().durability != InstallerHooks::Durability::none; }
 
 //==============================================================================
@@ -149,8 +149,11 @@ bool writeFileEntry (const Handle& folder, const juce::String& name, const Direc
         return false;
 
     const bool ok = writeEntryData (record, file, buffer)
-                     && FileOps::setTimes (file, record.time())
-                     && (! durableEach() || FileOps::sync (file));
+                     && FileOps::setTimes (file, record.time());
+
+    // On its way to the disk while the next entries are inflated; synced with the rest.
+    if (ok && durableAtAll())
+        FileOps::startWriteback (file);
 
     return file.close() && ok;
 }
@@ -186,19 +189,18 @@ bool extractInto (const PayloadArchive& payload, const Handle& staging, const ju
     return true;
 }
 
-/** Syncs every folder from this one down, so the names of the staged files
-    are on the disk as well as their data. */
-bool syncFolders (const Handle& folder)
+/** Syncs every file and folder from this one down, each folder after what it
+    holds, so the names of the staged files are on the disk as well as their data. */
+bool syncTree (const Handle& folder)
 {
     for (const auto& name : FileOps::listNames (folder))
     {
-        if (FileOps::kindOf (folder, name) == Kind::folder)
-        {
-            const auto child = FileOps::openFolder (folder, name);
+        const auto kind = FileOps::kindOf (folder, name);
+        const auto child = kind == Kind::folder ? FileOps::openFolder (folder, name)
+                                                : FileOps::openFile (folder, name);
 
-            if (! child || ! syncFolders (child))
-                return false;
-        }
+        if (! child || ! (kind == Kind::folder ? syncTree (child) : FileOps::sync (child)))
+            return false;
     }
 
     return FileOps::sync (folder);
@@ -210,7 +212,7 @@ bool makeStagedDurable (const Handle& target, const Handle& staging)
 {
     switch (installerHooks().durability)
     {
-        case InstallerHooks::Durability::syncEach:         return syncFolders (staging);
+        case InstallerHooks::Durability::syncEach:         return syncTree (staging);
         case InstallerHooks::Durability::syncFilesystem:   return FileOps::syncFilesystem (target);
         case InstallerHooks::Durability::none:             break;
     }
@@ -279,32 +281,66 @@ bool replaceBundle (const Handle& target, const Handle& staging, const juce::Str
 }
 
 //==============================================================================
-bool installFormat (const juce::File& folder, const juce::String& bundleFileName, const PayloadArchive& payload,
-                    EntryBuffer& buffer)
+/** One format's install up to the replacement: the bundle staged, its data on
+    its way to the disk. Holds the target and staging folders until finished. */
+struct StagedInstall
 {
-    if (payload.data == nullptr || payload.size == 0)
-        return false;
+    explicit StagedInstall (const juce::String& name) : bundleFileName (name) {}
 
-    const auto target = FileOps::openTargetFolder (folder, true);
+    juce::String bundleFileName;
+    Handle target;
+    std::unique_ptr<Staging> staging;   // declared after target: it refers to it
 
-    if (! target)
-        return false;
+    JUCE_DECLARE_NON_COPYABLE (StagedInstall)
+};
 
+/** Extracts the format's archive into a fresh staging folder. Without a staged
+    bundle (a failure), nothing of it is left but the target folder. */
+std::unique_ptr<StagedInstall> stageInstall (const juce::File& folder, const juce::String& bundleFileName,
+                                             const PayloadArchive& payload, EntryBuffer& buffer)
+{
+    auto install = std::make_unique<StagedInstall> (bundleFileName);
+
+    if (payload.data == nullptr || payload.size == 0 || ! (install->target = FileOps::openTargetFolder (folder, true)))
+        return install;
+
+    const auto& target = install->target;
     restoreSetAsideBundle (target, bundleFileName);
     removeStagingLeftovers (target, bundleFileName);
 
-    Staging staging (target, bundleFileName);
+    install->staging = std::make_unique<Staging> (target, bundleFileName);
+    const auto& staging = install->staging->folder;
 
-    if (! staging.folder)
+    if (! staging)
+    {
+        install->staging.reset();
+        return install;
+    }
+
+    restoreSetAsideBundle (target, bundleFileName, &staging);
+
+    if (! extractInto (payload, staging, bundleFileName, buffer)
+         || FileOps::kindOf (staging, bundleFileName) == Kind::missing)
+        install->staging.reset();
+
+    return install;
+}
+
+/** Puts the staged bundle on the disk and in place. */
+bool finishInstall (StagedInstall& install)
+{
+    if (install.staging == nullptr)
         return false;
 
-    restoreSetAsideBundle (target, bundleFileName, &staging.folder);
+    const auto& target = install.target;
+    const auto& staging = install.staging->folder;
 
-    return extractInto (payload, staging.folder, bundleFileName, buffer)
-            && FileOps::kindOf (staging.folder, bundleFileName) != Kind::missing
-            && makeStagedDurable (target, staging.folder)
-            && replaceBundle (target, staging.folder, bundleFileName)
-            && (! durableAtAll() || FileOps::sync (target));
+    const bool ok = makeStagedDurable (target, staging)
+                     && replaceBundle (target, staging, install.bundleFileName)
+                     && (! durableAtAll() || FileOps::sync (target));
+
+    install.staging.reset();   // the old bundle, or the staged one that did not get in
+    return ok;
 }
 
 /** Moves the bundle into a fresh staging folder in one rename and deletes it
@@ -355,6 +391,17 @@ bool processSelectedFormats (PerFormat<bool>& selection,
     bool allSucceeded = true;
     EntryBuffer buffer;   // shared by the formats: its pages are touched once
 
+    // A staged format is finished after the next one is staged: its data goes to
+    // the disk while the next archive is inflated, and its sync finds it there.
+    std::unique_ptr<StagedInstall> pending;
+    const auto finishPending = [&]
+    {
+        if (pending != nullptr)
+            allSucceeded = finishInstall (*pending) && allSucceeded;
+
+        pending.reset();
+    };
+
     for (int k = 0; k < numFormats; ++k)
     {
         const auto index = (size_t) k;
@@ -373,14 +420,24 @@ bool processSelectedFormats (PerFormat<bool>& selection,
             const auto& folder = folders[index];
             const auto name = bundleName (productName, k);
 
-            ok = uninstall ? uninstallFormat (folder, name)
-                           : installFormat (folder, name, payloads[index], buffer);
+            if (uninstall)
+            {
+                ok = uninstallFormat (folder, name);
+            }
+            else
+            {
+                auto staged = stageInstall (folder, name, payloads[index], buffer);
+                finishPending();
+                pending = std::move (staged);
+                ok = true;   // counted when it is finished
+            }
         }
 
         allSucceeded = allSucceeded && ok;
         selection[index] = false;
     }
 
+    finishPending();
     return processedAny && allSucceeded;
 }
 
