@@ -464,6 +464,22 @@ bool setTimes (const Handle& file, juce::Time time)
     return SetFileTime (native (file), &t, &t, &t) != 0;
 }
 
+Handle openFile (const Handle& parent, const juce::String& name)
+{
+    // FlushFileBuffers needs write access.
+    auto opened = openAt (parent, name, GENERIC_WRITE | FILE_READ_ATTRIBUTES, shareAll, FILE_OPEN, FILE_NON_DIRECTORY_FILE);
+
+    if (opened.handle && (attributesOf (native (opened.handle)) & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return {};
+
+    return std::move (opened.handle);
+}
+
+void startWriteback (const Handle&)
+{
+    // No way to start it without waiting here: the sync before the swap does it all.
+}
+
 bool sync (const Handle& handle)
 {
     // Folders cannot be flushed on Windows; their entries are written by the file system itself.
