@@ -1,4 +1,5 @@
 #include "Settings.h"
+#include "SettingsTrust.h"
 
 #include "FileOps.h"
 
@@ -25,12 +26,12 @@ namespace
 
     /** A root process lets the file steer where it writes and deletes only when
         no other user can change it: every user can write a settings file that
-        lies in, or is, something not owned by root or writable by group or others. */
+        lies in, or is, something not owned by root or writable by group or others.
+        On Windows the same rule reads owners and access lists (SettingsTrust). */
     bool isTrustedByThisProcess (const juce::File& path)
     {
        #if JUCE_WINDOWS
-        juce::ignoreUnused (path);
-        return true;
+        return SettingsTrust::isTrusted (path);
        #else
         if (geteuid() != 0)
             return true;

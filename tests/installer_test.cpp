@@ -1194,7 +1194,7 @@ TEST (Install, ReplacementInTwoRenamesSurvivesAKillBetweenThem)
 
 #else
 // These need what only POSIX has: private mounts, fork and kill, other users'
-// ownership and symbolic links. Windows' own cases are in windows_platform_test.cpp.
+// ownership and symbolic links. Windows' own cases are in replacement_test.cpp.
 TEST (Install, ReadOnlyTargetAndFullDiskLeaveTheOldBundle)       { GTEST_SKIP() << "bind mounts and tmpfs are Linux facilities"; }
 TEST (Install, KilledRunLeavesOldOrNewBundleAndNextRunCleansUp)  { GTEST_SKIP() << "forks and kills a child: POSIX only"; }
 TEST (Install, OnlyOurOwnStagingLeftoversAreRemoved)             { GTEST_SKIP() << "needs chown and symbolic links: POSIX only"; }

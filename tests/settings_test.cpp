@@ -210,7 +210,7 @@ TEST (Settings, AFileThatIsNotXmlIsReplacedOnlyOnceDeleted)
 #if JUCE_WINDOWS
 TEST (Settings, RootIgnoresAFileOtherUsersCanChange)
 {
-    GTEST_SKIP() << "owners and modes are POSIX; Windows' rule on security descriptors is in windows_platform_test.cpp";
+    GTEST_SKIP() << "owners and modes are POSIX; Windows' rule on security descriptors is in settings_trust_test.cpp";
 }
 #else
 TEST (Settings, RootIgnoresAFileOtherUsersCanChange)
