@@ -8,7 +8,10 @@ VST3 tile and on INSTALL puts Velquin.vst3, byte for byte as archived, into
 C:\\Program Files\\Common Files\\VST3 and turns the tile blue; installing CLAP
 then shows the module's version, read through the Windows API.
 
-Usage: end_to_end.py wine-run oh_installer.exe payload-folder [--screenshot out.png]
+The window also shows the application icon: Wine hands the window's large
+icon (from the first icon group) to X, and it has the plume artwork's pixels.
+
+Usage: end_to_end.py wine-run oh_installer.exe payload-folder hicolor-folder [--screenshot out.png]
 """
 import os
 import shutil
@@ -20,7 +23,7 @@ import unittest
 import zipfile
 from pathlib import Path
 
-WINE_RUN, EXE, PAYLOADS = (Path(a) for a in sys.argv[1:4])
+WINE_RUN, EXE, PAYLOADS, ART = (Path(a) for a in sys.argv[1:5])
 SCREENSHOT = Path(sys.argv[sys.argv.index("--screenshot") + 1]) if "--screenshot" in sys.argv else None
 del sys.argv[1:]
 
@@ -45,6 +48,25 @@ def wait_for(condition, what, seconds=90):
             return
         time.sleep(0.25)
     raise AssertionError(f"timed out waiting for {what}")
+
+
+def window_icons(window):
+    """{(width, height): [ARGB, ...]} from the window's _NET_WM_ICON."""
+    text = subprocess.run(["xprop", "-id", window, "-notype", "32c", "_NET_WM_ICON"], check=True,
+                          capture_output=True, text=True, timeout=60).stdout
+    values = [int(v) for v in text.split("=", 1)[1].replace(" ", "").split(",")] if "=" in text else []
+    icons, i = {}, 0
+    while i + 2 <= len(values):
+        w, h = values[i], values[i + 1]
+        icons[(w, h)] = values[i + 2:i + 2 + w * h]
+        i += 2 + w * h
+    return icons
+
+
+def artwork_argb(size):
+    rgba = subprocess.run(["convert", str(ART / f"{size}x{size}" / "apps" / "oakhaze-plugin-manager.png"),
+                           "-depth", "8", "rgba:-"], check=True, capture_output=True).stdout
+    return [(rgba[j + 3] << 24) | (rgba[j] << 16) | (rgba[j + 1] << 8) | rgba[j + 2] for j in range(0, len(rgba), 4)]
 
 
 class Screen:
@@ -85,6 +107,9 @@ class EndToEnd(unittest.TestCase):
         shutil.rmtree(MAKER, ignore_errors=True)
         MAKER.mkdir(parents=True)
 
+        before = subprocess.run(["xdotool", "search", "--name", "^oh_installer$"], capture_output=True, text=True)
+        self.assertEqual(before.stdout.split(), [], "another oh_installer window is open on this display")
+
         self.app = subprocess.Popen([str(WINE_RUN), str(EXE)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.window = xdotool("search", "--sync", "--onlyvisible", "--name", "^oh_installer$").split()[0]
 
@@ -120,6 +145,13 @@ class EndToEnd(unittest.TestCase):
         geometry = xdotool("getwindowgeometry", "--shell", self.window)
         self.assertIn("WIDTH=600", geometry)
         self.assertIn("HEIGHT=600", geometry)
+
+        icons = window_icons(self.window)
+        self.assertIn((32, 32), icons)
+        channels = lambda p: [(p >> s) & 255 for s in (24, 16, 8, 0)]
+        differing = sum(1 for shown, drawn in zip(icons[(32, 32)], artwork_argb(32))
+                        if max(abs(a - b) for a, b in zip(channels(shown), channels(drawn))) > 3)
+        self.assertEqual(differing, 0, "the window's icon is not the plume artwork")
 
         # The maker's folder exists, so the first start wrote the defaults of this platform.
         settings = (MAKER / "PluginManagerSettings.txt").read_bytes()
