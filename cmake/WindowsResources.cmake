@@ -3,16 +3,16 @@
 # Gives the Windows executable its manifest, version block and two icon groups.
 # The icons are made at build time from the plume artwork (resources/linux/hicolor):
 # 16, 32 and 48 pixels as 32-bit images, 256 pixels stored as PNG.
-# Names and version come from OH_COMPANY_NAME, OH_APPLICATION_NAME and
-# OH_APPLICATION_VERSION when the product description sets them.
+# Names and version come from OH_COMPANY_NAME, OH_MANAGER_NAME and
+# OH_MANAGER_VERSION when the product description sets them.
 if (NOT DEFINED OH_COMPANY_NAME)
     set (OH_COMPANY_NAME "Oakhaze, Inc.")
 endif()
-if (NOT DEFINED OH_APPLICATION_NAME)
-    set (OH_APPLICATION_NAME "oh_installer")
+if (NOT DEFINED OH_MANAGER_NAME)
+    set (OH_MANAGER_NAME "oh_installer")
 endif()
-if (NOT DEFINED OH_APPLICATION_VERSION)
-    set (OH_APPLICATION_VERSION "${PROJECT_VERSION}")
+if (NOT DEFINED OH_MANAGER_VERSION)
+    set (OH_MANAGER_VERSION "${PROJECT_VERSION}")
 endif()
 
 find_program (OH_ICOTOOL icotool REQUIRED)
@@ -36,7 +36,7 @@ function (oh_add_windows_resources target)
         VERBATIM)
 
     # 1.0.5 -> 1,0,5,0
-    string (REPLACE "." ";" parts "${OH_APPLICATION_VERSION}")
+    string (REPLACE "." ";" parts "${OH_MANAGER_VERSION}")
     list (APPEND parts 0 0 0 0)
     list (SUBLIST parts 0 4 parts)
     string (REPLACE ";" "," OH_FILE_VERSION_COMMAS "${parts}")
