@@ -1042,39 +1042,61 @@ TEST (Install, UninstallLeavesTheWholeBundleOrNoneAndChecksTheDisk)
 
     // Many small files, so that deleting them one by one takes a while.
     auto crowded = m.old[0];
-    for (int i = 0; i < 4000; ++i)
+    for (int i = 0; i < 3000; ++i)
         crowded.files.push_back ({ "Velquin.vst3/Contents/Resources/r" + juce::String (i) + ".txt", text (juce::String (i)) });
 
-    for (const int delayUs : { 0, 2000, 5000, 10000, 20000, 40000, 80000 })
+    // On a tmpfs of our own: what is at stake is the order of the steps, not the
+    // disk, and a busy shared disk would only make laying out the bundle slow.
+    const auto killed = inChild ([&]() -> std::string
     {
-        SCOPED_TRACE ("killed after " + std::to_string (delayUs) + " us");
-        crowded.writeTo (m.folders[0]);
-        const auto crowdedTree = snapshot (m.folders[0]);
-        ASSERT_EQ (crowdedTree.size(), crowded.tree().size());
+        if (auto failure = enterPrivateMounts(); ! failure.empty())
+            return failure;
 
-        const auto pid = fork();
+        if (mount ("tmpfs", m.temp.get().getFullPathName().toRawUTF8(), "tmpfs", 0, "size=256m,mode=0755") != 0)
+            return "skip: could not mount a tmpfs";
 
-        if (pid == 0)
+        std::string failures;
+
+        for (const int delayUs : { 0, 1000, 2000, 5000, 10000, 20000, 40000 })
         {
+            const auto when = "killed after " + std::to_string (delayUs) + " us: ";
+            crowded.writeTo (m.folders[0]);
+            const auto crowdedTree = snapshot (m.folders[0]);
+
+            const auto pid = fork();
+
+            if (pid == 0)
+            {
+                PerFormat<bool> selection { true, false, false };
+                _exit (processSelectedFormats (selection, true, m.folders, "Velquin", m.payloads()) ? 0 : 1);
+            }
+
+            std::this_thread::sleep_for (std::chrono::microseconds (delayUs));
+            kill (pid, SIGKILL);
+            waitpid (pid, nullptr, 0);
+
+            auto bundleNow = snapshot (m.folders[0]);
+
+            for (auto& name : stagingLeftovers (m.folders[0]))
+                for (auto it = bundleNow.begin(); it != bundleNow.end();)
+                    it = it->first.startsWith (name) ? bundleNow.erase (it) : std::next (it);
+
+            if (bundleNow != crowdedTree && ! bundleNow.empty())
+                failures += when + std::to_string (bundleNow.size()) + " of " + std::to_string (crowdedTree.size()) + " entries at the bundle path; ";
+
             PerFormat<bool> selection { true, false, false };
-            _exit (processSelectedFormats (selection, true, m.folders, "Velquin", m.payloads()) ? 0 : 1);
+
+            if (! processSelectedFormats (selection, true, m.folders, "Velquin", m.payloads()) || ! snapshot (m.folders[0]).empty())
+                failures += when + "the next uninstall did not clear the folder; ";
         }
 
-        std::this_thread::sleep_for (std::chrono::microseconds (delayUs));
-        kill (pid, SIGKILL);
-        waitpid (pid, nullptr, 0);
+        return failures;
+    }, 120);
 
-        auto bundleNow = snapshot (m.folders[0]);
+    if (killed.rfind ("skip:", 0) == 0)
+        GTEST_SKIP() << killed;
 
-        for (auto& name : stagingLeftovers (m.folders[0]))
-            for (auto it = bundleNow.begin(); it != bundleNow.end();)
-                it = it->first.startsWith (name) ? bundleNow.erase (it) : std::next (it);
-
-        EXPECT_TRUE (bundleNow == crowdedTree || bundleNow.empty()) << bundleNow.size() << " entries at the bundle path";
-
-        EXPECT_TRUE (m.run ({ true, false, false }, true));
-        EXPECT_EQ (snapshot (m.folders[0]), Tree {});
-    }
+    EXPECT_EQ (killed, "");
 
     // A bundle in a folder this user cannot look into is not "gone".
     if (geteuid() == 0)
