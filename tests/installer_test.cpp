@@ -22,6 +22,7 @@
  #include <sched.h>
  #include <sys/file.h>
  #include <sys/mman.h>
+ #include <sys/prctl.h>
  #include <sys/mount.h>
  #include <sys/stat.h>
  #include <sys/wait.h>
@@ -897,7 +898,9 @@ TEST (Install, AnotherUserSwappingOurEntriesForLinksCannotSteerRoot)
 
         if (attacker == 0)
         {
-            if (! becomeNobody())
+            // Dies with the test, even when the test dies first (set after the
+            // change of user, which clears it).
+            if (! becomeNobody() || prctl (PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() == 1)
                 _exit (1);
 
             const auto base = target.getFullPathName().toStdString() + "/";
