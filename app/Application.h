@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MainComponent.h"
+#include "WindowHints.h"
 #include "WineRepaints.h"
 
 /** The process frame: one main window whose whole content is the main component. */
@@ -45,6 +46,8 @@ public:
             setResizable (true, true);
             getConstrainer()->setFixedAspectRatio (1.0);
             centreWithSize (getWidth(), getHeight());
+            WindowHints::setIcon (*this);
+            WindowHints::apply (*this);
             setVisible (true);
 
            #if JUCE_WINDOWS
@@ -53,12 +56,49 @@ public:
            #endif
         }
 
+        // The framework rewrites the window manager's size hints whenever it
+        // places the window: on a new native window, on every move and resize,
+        // and once more before the first paint. Put the aspect ratio and the
+        // minimum back each time.
+        void addToDesktop (int windowStyleFlags, void* nativeWindowToAttachTo) override
+        {
+            DocumentWindow::addToDesktop (windowStyleFlags, nativeWindowToAttachTo);
+            hintsPainted = false;
+            WindowHints::apply (*this);
+        }
+
+        void moved() override
+        {
+            DocumentWindow::moved();
+            WindowHints::apply (*this);
+        }
+
+        void resized() override
+        {
+            DocumentWindow::resized();
+            WindowHints::apply (*this);
+        }
+
+        void paint (juce::Graphics& g) override
+        {
+            DocumentWindow::paint (g);
+
+            if (! std::exchange (hintsPainted, true))
+                juce::MessageManager::callAsync ([safe = juce::Component::SafePointer<MainWindow> (this)]
+                                                 {
+                                                     if (safe != nullptr)
+                                                         WindowHints::apply (*safe);
+                                                 });
+        }
+
         void closeButtonPressed() override
         {
             JUCEApplication::getInstance()->systemRequestedQuit();
         }
 
     private:
+        bool hintsPainted = false;
+
        #if JUCE_WINDOWS
         std::unique_ptr<WineRepaintFlusher> wineRepaints;
        #endif

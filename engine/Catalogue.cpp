@@ -12,9 +12,18 @@ juce::String Product::displayName (const juce::String& name)
 PerFormat<juce::File> defaultFormatFolders (const juce::File& base)
 {
     // getChildFile turns the "/" into the platform's separator.
+   #if JUCE_WINDOWS
     return { base.getChildFile ("VST3"),
              base.getChildFile ("CLAP"),
              base.getChildFile ("Avid/Audio/Plug-Ins") };
+   #else
+    // Where Linux hosts look: file names are case sensitive there, and the
+    // VST3 and CLAP system folders do not share a parent. No Linux host
+    // loads AAX, so it keeps a folder of its own below /usr/local/lib.
+    return { base.getChildFile ("usr/local/lib/vst3"),
+             base.getChildFile ("usr/lib/clap"),
+             base.getChildFile ("usr/local/lib/Avid/Audio/Plug-Ins") };
+   #endif
 }
 
 juce::String bundleName (const juce::String& productName, int k)

@@ -8,7 +8,7 @@ SystemPaths SystemPaths::fromSystem()
     // Taken as written, not asked of the system.
     paths.defaultFolderBase = juce::File ("C:/Program Files/Common Files");
    #else
-    paths.defaultFolderBase = juce::File ("/usr/local/lib");
+    paths.defaultFolderBase = juce::File ("/");
    #endif
 
     paths.commonAppDataFolder = juce::File::getSpecialLocation (juce::File::commonApplicationDataDirectory);

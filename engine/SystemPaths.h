@@ -7,7 +7,7 @@
     nothing touches the machine-wide folders. */
 struct SystemPaths
 {
-    juce::File defaultFolderBase;    ///< base of the default plug-in folders
+    juce::File defaultFolderBase;    ///< base of the default plug-in folders (the root on Linux)
     juce::File commonAppDataFolder;  ///< machine-wide application data (settings live below it)
     juce::File temporaryFolder;      ///< the system's temporary folder
 

@@ -54,11 +54,8 @@ TEST (Settings, FirstStartWritesTheDefaultsByteForByte)
     // The folders of this platform; only their names are written, nothing is created there.
    #if JUCE_WINDOWS
     const auto defaults = defaultFormatFolders (juce::File ("C:\\Program Files\\Common Files"));
-    const juce::String clap ("C:\\Program Files\\Common Files\\CLAP"), vst3 ("C:\\Program Files\\Common Files\\VST3"),
-                       aax ("C:\\Program Files\\Common Files\\Avid\\Audio\\Plug-Ins");
    #else
-    const auto defaults = defaultFormatFolders (juce::File ("/usr/local/lib"));
-    const juce::String clap ("/usr/local/lib/CLAP"), vst3 ("/usr/local/lib/VST3"), aax ("/usr/local/lib/Avid/Audio/Plug-Ins");
+    const auto defaults = defaultFormatFolders (juce::File ("/"));
    #endif
     const auto resolved = resolveSettings (appData, defaults);
 
@@ -67,12 +64,18 @@ TEST (Settings, FirstStartWritesTheDefaultsByteForByte)
 
     // Declaration, empty line, the element with the note, then the writer's
     // 60-character wrap: 24 blanks of indent plus each attribute's own blank.
+    // The Linux folders are short enough for one line.
     const juce::String indent = juce::String::repeatedString (" ", 24 + 1);
     const auto expected = juce::String ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n")
                         + "\r\n"
                         + "<Plugin_Manager_Settings Important_Note:=\"" + note + "\"\r\n"
-                        + indent + "CLAP_Path=\"" + clap + "\" VST3_Path=\"" + vst3 + "\"\r\n"
-                        + indent + "AAX_Path=\"" + aax + "\"/>\r\n";
+                      #if JUCE_WINDOWS
+                        + indent + "CLAP_Path=\"C:\\Program Files\\Common Files\\CLAP\" VST3_Path=\"C:\\Program Files\\Common Files\\VST3\"\r\n"
+                        + indent + "AAX_Path=\"C:\\Program Files\\Common Files\\Avid\\Audio\\Plug-Ins\"/>\r\n";
+                      #else
+                        + indent + "CLAP_Path=\"/usr/lib/clap\" VST3_Path=\"/usr/local/lib/vst3\""
+                                 " AAX_Path=\"/usr/local/lib/Avid/Audio/Plug-Ins\"/>\r\n";
+                      #endif
 
     const auto written = contentOf (settingsFolder.getChildFile ("PluginManagerSettings.txt"));
     EXPECT_EQ (written.toString(), expected);

@@ -80,6 +80,9 @@ std::unique_ptr<juce::TextButton> MainComponent::makeButton (const juce::String&
     addAndMakeVisible (*button);
     button->setName (name);
     button->setAlpha (0.0f);
+    // The face is painted over these: a focused one would click again on Return or Space.
+    button->setWantsKeyboardFocus (false);
+    button->setMouseClickGrabsKeyboardFocus (false);
     button->addListener (this);
     return button;
 }
@@ -369,7 +372,12 @@ void MainComponent::runInstallCommand()
     const auto outcome = processSelectedFormats (formatSelected, shiftDown, formatFolders, productName);
     repaint();
 
-    // The previous result panel goes only now, even mid-fade.
+    // The previous result panel goes only now, even mid-fade; its snapshot
+    // goes with it rather than fading on under the new card.
+    auto& animator = juce::Desktop::getInstance().getAnimator();
+    if (resultPanel != nullptr)
+        animator.cancelAnimation (resultPanel.get(), false);
+
     resultPanel = std::make_unique<panel_success>();
     addAndMakeVisible (*resultPanel);
     resultPanel->scale = scale;
@@ -378,8 +386,7 @@ void MainComponent::runInstallCommand()
     resultPanel->setAlwaysOnTop (true);
 
     // The panel hides at once; a snapshot of it fades and lets clicks through.
-    juce::Desktop::getInstance().getAnimator().animateComponent (resultPanel.get(), getBounds(), 0.0f,
-                                                                 3000, true, 0.0, 0.0);
+    animator.animateComponent (resultPanel.get(), getBounds(), 0.0f, 3000, true, 0.0, 0.0);
 }
 
 void MainComponent::buttonStateChanged (juce::Button* button)

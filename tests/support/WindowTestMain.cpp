@@ -10,7 +10,7 @@ int main (int argc, char** argv)
     ::testing::InitGoogleTest (&argc, argv);
 
     // The window's content uses the machine's real folders; hide them first.
-    const auto hidden = hideMachineFolders ({ "/opt", "/usr/local/lib" });
+    const auto hidden = hideMachineFolders ({ "/opt", "/usr/local/lib", "/usr/lib/clap" });
     if (hidden.failed())
     {
         std::fprintf (stderr, "%s\n", hidden.getErrorMessage().toRawUTF8());

@@ -1,6 +1,7 @@
 #include "Installer.h"
 #include "Palette.h"
 #include "Status.h"
+#include "support/DemoFacts.h"
 #include "support/FaceSteps.h"
 #include "support/TempFolder.h"
 
@@ -91,6 +92,20 @@ namespace
             pump (200);
         }
 
+        // A press and release of the real pointer, as X delivers it.
+        void clickWithPointer (juce::Component& target)
+        {
+            const auto centre = target.getScreenBounds().getCentre();
+            run ("xdotool mousemove " + juce::String (centre.x) + " " + juce::String (centre.y) + " click 1");
+            pump (300);
+        }
+
+        void press (const juce::String& keys)
+        {
+            run ("xdotool key " + keys);
+            pump (200);
+        }
+
         void click (const juce::String& name)
         {
             button (name).triggerClick();
@@ -107,9 +122,19 @@ namespace
             return st;
         }
 
+        // The framework's fading snapshots of result cards: unnamed, not the hint line.
+        std::vector<juce::Component*> snapshots() const
+        {
+            std::vector<juce::Component*> found;
+            for (auto* child : main->getChildren())
+                if (child != main->getResultPanel() && child->getName().isEmpty() && dynamic_cast<juce::Label*> (child) == nullptr)
+                    found.push_back (child);
+            return found;
+        }
+
         juce::File bundle (int k) const
         {
-            return bundlePath (main->getFormatFolders()[(size_t) k], "Velquin", k);
+            return bundlePath (main->getFormatFolders()[(size_t) k], Product::displayName(), k);
         }
     };
 }
@@ -121,15 +146,15 @@ TEST_F (OnScreen, HoverHintsFollowTheTable)
     hover ("SELECT_ALL");
     EXPECT_EQ (main->getHintText(), "1.0.5");
 
-    ASSERT_TRUE (bundlePath (main->getFormatFolders()[1], "Velquin", 1).create());
+    ASSERT_TRUE (bundlePath (main->getFormatFolders()[1], Product::displayName(), 1).create());
 
-    const std::pair<const char*, const char*> table[] = {
+    const std::pair<const char*, juce::String> table[] = {
         { "EULA", "Click to read End-User License Agreement" },
         { "MANUAL", "Click to open product manual in your web browser" },
         { "WEBSITE", "Click to open product page on the Oakhaze website" },
         { "SUPPORT", "Email and Discord support" },
         { "VST3", "Select to install VST3" },
-        { "CLAP", "Select to update CLAP to 1.0.0" },
+        { "CLAP", juce::String ("Select to update CLAP to ") + Product::version },
         { "AAX", "Select to install AAX" },
         { "INSTALL", "Click to install selected. Shift-click to uninstall selected" },
         { "SELECT_ALL", "" },   // leaving INSTALL cleared it; SELECT_ALL keeps that
@@ -143,7 +168,7 @@ TEST_F (OnScreen, HoverHintsFollowTheTable)
 
     // Pressing a format tile sets its hint again, from a fresh look at the disk.
     hover ("CLAP");
-    bundlePath (main->getFormatFolders()[1], "Velquin", 1).deleteFile();
+    bundlePath (main->getFormatFolders()[1], Product::displayName(), 1).deleteFile();
     run ("xdotool mousedown 1");
     pump (150);
     EXPECT_EQ (main->getHintText(), "Select to install CLAP");
@@ -159,7 +184,7 @@ TEST_F (OnScreen, HoveredAndPressedTilesPaintTheirStates)
 
     // Installed, selected and hovered: opaque blue with the gold outline.
     PerFormat<bool> vst3Only { true, false, false };
-    ASSERT_TRUE (processSelectedFormats (vst3Only, false, main->getFormatFolders(), "Velquin"));
+    ASSERT_TRUE (processSelectedFormats (vst3Only, false, main->getFormatFolders(), Product::displayName()));
     click ("VST3");
     hover ("VST3");
     st = face();
@@ -212,8 +237,8 @@ TEST_F (OnScreen, InstallThenUninstallThroughTheRealPayloads)
     click ("AAX");
     click ("INSTALL");
 
-    EXPECT_TRUE (bundle (0).getChildFile ("Contents/x86_64-win/Velquin.vst3").existsAsFile());
-    EXPECT_TRUE (bundle (2).getChildFile ("Contents/x64/Velquin.aaxplugin").existsAsFile());
+    EXPECT_TRUE (bundle (0).isDirectory());
+    EXPECT_TRUE (bundle (2).isDirectory());
     EXPECT_FALSE (bundle (1).exists());
     EXPECT_EQ (main->getFormatSelected(), (PerFormat<bool> { false, false, false }));
 
@@ -228,7 +253,10 @@ TEST_F (OnScreen, InstallThenUninstallThroughTheRealPayloads)
     // The next paint reads the disk.
     const auto st = face();
     EXPECT_TRUE (st.status[0].installed);
-    EXPECT_EQ (st.status[2].text, "v1.0.0.0 INSTALLED");
+    if (isDemoProduct())
+    {
+        EXPECT_EQ (st.status[2].text, "v1.0.0.0 INSTALLED");
+    }
     expectFace (recordFace (*main), expectedFace (st));
 
     // The snapshot lets clicks through to the buttons underneath.
@@ -305,6 +333,7 @@ TEST_F (OnScreen, ResultPanelsAreReplacedAndShowTheOutcome)
     click ("AAX");
     click ("INSTALL");   // mid-fade of the first panel
     EXPECT_EQ (first, nullptr);
+    EXPECT_EQ (snapshots().size(), 1u) << "the replaced card's snapshot goes with it";
     ASSERT_NE (main->getResultPanel(), nullptr);
     EXPECT_FALSE (main->getResultPanel()->success);
     EXPECT_TRUE (bundle (2).exists());
@@ -316,10 +345,32 @@ TEST_F (OnScreen, ResultPanelsAreReplacedAndShowTheOutcome)
 
     // After the fade nothing of it is left on screen, and the panel stays hidden.
     pump (3300);
-    for (auto* child : main->getChildren())
-        EXPECT_TRUE (child == main->getResultPanel() || child->getName().isNotEmpty() || dynamic_cast<juce::Label*> (child) != nullptr)
-            << "a leftover snapshot";
+    EXPECT_TRUE (snapshots().empty()) << "a leftover snapshot";
     EXPECT_FALSE (main->getResultPanel()->isVisible());
+}
+
+TEST_F (OnScreen, TheResultCardFadesOverThreeSeconds)
+{
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    click ("INSTALL");
+    const auto elapsed = [start] { return juce::Time::getMillisecondCounterHiRes() - start; };
+    ASSERT_EQ (snapshots().size(), 1u);
+    juce::Component::SafePointer<juce::Component> snapshot (snapshots().front());
+
+    while (elapsed() < 1500.0)
+        pump (10);
+
+    // Ease in and out with no start or end speed: halfway at 1.5 s, steepest
+    // there. The alpha is at most one animation step old when read.
+    ASSERT_NE (snapshot, nullptr) << "gone after " << elapsed() << " ms";
+    const auto alpha = snapshot->getAlpha();
+    const auto fadedAt = [] (double ms) { const auto t = juce::jlimit (0.0, 1.0, ms / 3000.0);
+                                          return 1.0 - (t < 0.5 ? 2.0 * t * t : 1.0 - 2.0 * (1.0 - t) * (1.0 - t)); };
+    EXPECT_LE (alpha, fadedAt (1500.0 - 150.0) + 0.02);
+    EXPECT_GE (alpha, fadedAt (elapsed()) - 0.02);
+
+    pump (2000);
+    EXPECT_EQ (snapshot, nullptr);
 }
 
 //==============================================================================
@@ -412,12 +463,12 @@ namespace
 
 TEST (EndToEnd, TheRoadOfOneInstall)
 {
-    const juce::File lib ("/usr/local/lib");
-    for (auto& f : lib.findChildFiles (juce::File::findFilesAndDirectories, false))
-        f.deleteRecursively();
+    for (auto& lib : { juce::File ("/usr/local/lib"), juce::File ("/usr/lib/clap") })
+        for (auto& f : lib.findChildFiles (juce::File::findFilesAndDirectories, false))
+            f.deleteRecursively();
 
-    const auto vst3Folder = lib.getChildFile ("VST3");
-    const auto vst3Bundle = vst3Folder.getChildFile ("Velquin.vst3");
+    const juce::File vst3Folder ("/usr/local/lib/vst3");
+    const auto vst3Bundle = bundlePath (vst3Folder, Product::displayName(), 0);
     const juce::Point<int> vst3Tile (159, 210), installTile (546, 471);
     const auto tileColour = [] (const juce::Image& im) { return im.getPixelAt (285, 190); };
     const auto outlineColour = [] (const juce::Image& im) { return im.getPixelAt (23, 210); };
@@ -460,20 +511,20 @@ TEST (EndToEnd, TheRoadOfOneInstall)
 
     // 4.-6. INSTALL: the bundle lands, the tile turns blue and reads INSTALLED.
     window.clickAt (installTile.x, installTile.y);
-    ASSERT_TRUE (waitFor ([&] { return vst3Bundle.getChildFile ("Contents/x86_64-win/Velquin.vst3").existsAsFile(); }));
+    ASSERT_TRUE (waitFor ([&] { return vst3Bundle.isDirectory(); }));   // swapped in whole
     RealWindow::settle();
     shot = shotWhen ([&] (auto& im) { return closeTo (tileColour (im), background.overlaidWith (Palette::brandColour.withAlpha ((juce::uint8) 230))); });
     EXPECT_TRUE (closeTo (tileColour (shot), background.overlaidWith (Palette::brandColour.withAlpha ((juce::uint8) 230)))) << describe (tileColour (shot));
     EXPECT_TRUE (closeTo (outlineColour (shot), background, 12)) << "the selection is cleared: " << describe (outlineColour (shot));
-    EXPECT_NEAR (statusTextRight (shot), expectedRight (probeFormatStatus (vst3Folder, "Velquin", 0).text), 3);
-    EXPECT_EQ (probeFormatStatus (vst3Folder, "Velquin", 0).text, "INSTALLED");
+    EXPECT_NEAR (statusTextRight (shot), expectedRight (probeFormatStatus (vst3Folder, Product::displayName(), 0).text), 3);
+    EXPECT_TRUE (probeFormatStatus (vst3Folder, Product::displayName(), 0).installed);
     EXPECT_NEAR (hintTextLeft (shot), expectedLeft ("Click to install selected. Shift-click to uninstall selected"), 3);
 
     // Hover again: opaque blue and the update wording.
     window.moveTo (vst3Tile.x, vst3Tile.y);
     shot = shotWhen ([&] (auto& im) { return closeTo (tileColour (im), Palette::brandColour); });
     EXPECT_TRUE (closeTo (tileColour (shot), Palette::brandColour)) << describe (tileColour (shot));
-    EXPECT_NEAR (hintTextLeft (shot), expectedLeft ("Select to update VST3 to 1.0.0"), 3);
+    EXPECT_NEAR (hintTextLeft (shot), expectedLeft (juce::String ("Select to update VST3 to ") + Product::version), 3);
 
     // Select it again, hold Shift over INSTALL: the caption reads UNINSTALL; the click removes the bundle.
     window.clickAt (vst3Tile.x, vst3Tile.y);
@@ -503,4 +554,92 @@ TEST (EndToEnd, TheRoadOfOneInstall)
     shot = shotWhen ([&] (auto& im) { return captionReads (im, "INSTALL"); });
     EXPECT_NEAR (captionWidth (shot), regularFont (15.0f).getStringWidthFloat ("INSTALL"), 3);
     EXPECT_TRUE (closeTo (tileColour (shot), background.overlaidWith (muted.withAlpha ((juce::uint8) 89)))) << describe (tileColour (shot));
+}
+
+//==============================================================================
+// The face is painted over invisible buttons: a click must not leave one of them
+// holding the keyboard, or Return would click it again.
+TEST_F (OnScreen, TheKeyboardDoesNothingButShift)
+{
+    const auto focusedButton = []
+    {
+        return dynamic_cast<juce::Button*> (juce::Component::getCurrentlyFocusedComponent());
+    };
+
+    clickWithPointer (button ("VST3"));
+    ASSERT_EQ (main->getFormatSelected(), (PerFormat<bool> { true, false, false }));
+    EXPECT_EQ (focusedButton(), nullptr);
+
+    for (auto* keys : { "Return", "space", "KP_Enter", "Tab Return", "Tab Tab space", "shift+Tab Return" })
+    {
+        SCOPED_TRACE (keys);
+        press (keys);
+        EXPECT_EQ (main->getFormatSelected(), (PerFormat<bool> { true, false, false }));
+        EXPECT_EQ (main->getResultPanel(), nullptr);
+        EXPECT_EQ (main->getEulaPanel(), nullptr);
+        EXPECT_EQ (focusedButton(), nullptr);
+    }
+
+    // INSTALL once; Return and Shift-Return neither install again nor uninstall.
+    clickWithPointer (button ("INSTALL"));
+    ASSERT_TRUE (bundle (0).exists());
+    juce::Component::SafePointer<juce::Component> card (main->getResultPanel());
+    ASSERT_NE (card, nullptr);
+    clickWithPointer (button ("VST3"));   // selected again, so an uninstall would remove it
+
+    for (auto* keys : { "Return", "shift+Return", "space", "Tab Return" })
+    {
+        SCOPED_TRACE (keys);
+        press (keys);
+        EXPECT_TRUE (bundle (0).exists());
+        EXPECT_EQ (main->getResultPanel(), card.getComponent());
+    }
+
+    // Shift alone still turns INSTALL into UNINSTALL, and back.
+    run ("xdotool keydown shift");
+    pump (200);
+    EXPECT_TRUE (main->isShiftDown());
+    run ("xdotool keyup shift");
+    pump (200);
+    EXPECT_FALSE (main->isShiftDown());
+}
+
+TEST_F (OnScreen, PanelControlsTakeNoFocusButTheLicenceTextDoes)
+{
+    clickWithPointer (button ("SUPPORT"));
+    auto* support = main->getSupportPanel();
+    ASSERT_NE (support, nullptr);
+    juce::StringArray opened;
+    support->openLink = [&] (const juce::URL& url) { opened.add (url.toString (false)); };
+
+    for (auto* child : support->getChildren())
+        if (child->getName() == "DISCORD")
+            clickWithPointer (*child);
+    ASSERT_EQ (opened.size(), 1);
+    EXPECT_EQ (juce::Component::getCurrentlyFocusedComponent(), nullptr);
+    press ("Return");
+    EXPECT_EQ (opened.size(), 1) << "Return opened the link again";
+
+    juce::Component::SafePointer<juce::Component> supportPanel (support);
+    for (auto* child : support->getChildren())
+        if (child->getName() == "X")
+            clickWithPointer (*child);
+    EXPECT_FALSE (supportPanel != nullptr && supportPanel->isShowing()) << "the close glyph closes the panel";
+    EXPECT_EQ (juce::Component::getCurrentlyFocusedComponent(), nullptr);
+
+    clickWithPointer (button ("EULA"));
+    auto* eula = main->getEulaPanel();
+    ASSERT_NE (eula, nullptr);
+
+    juce::TextEditor* text = nullptr;
+    for (auto* child : eula->getChildren())
+        if (auto* editor = dynamic_cast<juce::TextEditor*> (child))
+            text = editor;
+    ASSERT_NE (text, nullptr);
+
+    // The agreement can be selected with the keyboard, to copy it.
+    clickWithPointer (*text);
+    EXPECT_TRUE (text->hasKeyboardFocus (true));
+    press ("ctrl+a");
+    EXPECT_EQ (text->getHighlightedText(), eulaText);
 }

@@ -1,36 +1,69 @@
 #include "Application.h"
+#include "support/WindowManager.h"
 
 #include <gtest/gtest.h>
 
 namespace
 {
+    void pump (int ms)
+    {
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (ms);
+    }
+
+    juce::String run (const juce::String& command)
+    {
+        juce::ChildProcess p;
+        if (! p.start (juce::StringArray { "sh", "-c", command }))
+            return {};
+        auto text = p.readAllProcessOutput();
+        p.waitForProcessToFinish (10000);
+        return text.trim();
+    }
+
     // The window builds its content from the machine's paths, which the test
     // main has hidden under empty temporary filesystems.
-    struct WindowFixture : ::testing::Test
+    std::unique_ptr<oh_installerApplication::MainWindow> openWindow()
     {
-        WindowFixture()
+        auto window = std::make_unique<oh_installerApplication::MainWindow> ("oh_installer");
+        pump (300);
+        return window;
+    }
+
+    juce::String windowId (juce::Component& window)
+    {
+        return juce::String ((juce::pointer_sized_uint) window.getWindowHandle());
+    }
+
+    // The client window's size as the X server has it.
+    juce::Rectangle<int> clientSize (const juce::String& id)
+    {
+        juce::StringPairArray g;
+        for (auto& line : juce::StringArray::fromLines (run ("xdotool getwindowgeometry --shell " + id)))
+            g.set (line.upToFirstOccurrenceOf ("=", false, false), line.fromFirstOccurrenceOf ("=", false, false));
+        return { g["WIDTH"].getIntValue(), g["HEIGHT"].getIntValue() };
+    }
+
+    // Asks from outside, as a user's drag on the frame would through the window manager.
+    juce::Rectangle<int> resizeFromOutside (const juce::String& id, juce::Component& content, int w, int h)
+    {
+        run ("xdotool windowsize " + id + " " + juce::String (w) + " " + juce::String (h));
+
+        // The window manager answers with a configure event; wait until both sides agree.
+        for (int i = 0; i < 100; ++i)
         {
-            window = std::make_unique<oh_installerApplication::MainWindow> ("oh_installer");
-            juce::MessageManager::getInstance()->runDispatchLoopUntil (200);
+            pump (50);
+            const auto onServer = clientSize (id);
+            if (onServer.getWidth() == content.getWidth() && onServer.getHeight() == content.getHeight())
+                break;
         }
-
-        std::unique_ptr<oh_installerApplication::MainWindow> window;
-    };
-
-    // What dragging the bottom-right resizer to a new size ends up as.
-    juce::Rectangle<int> dragTo (juce::ResizableWindow& w, int width, int height)
-    {
-        auto* content = w.getContentComponent();
-        const auto border = w.getBounds().getWidth() - content->getWidth();
-        const auto borderH = w.getBounds().getHeight() - content->getHeight();
-        w.getConstrainer()->setBoundsForComponent (&w, w.getBounds().withSize (width + border, height + borderH),
-                                                   false, false, true, true);
-        return content->getBounds();
+        return clientSize (id);
     }
 }
 
-TEST_F (WindowFixture, OpensCentredWithASquareContentOf600)
+TEST (MainWindow, OpensCentredWithASquareContentOf600AndThePlume)
 {
+    const auto window = openWindow();
+
     auto* content = window->getContentComponent();
     ASSERT_NE (dynamic_cast<MainComponent*> (content), nullptr);
     EXPECT_EQ (content->getWidth(), 600);
@@ -43,15 +76,63 @@ TEST_F (WindowFixture, OpensCentredWithASquareContentOf600)
     const auto display = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay()->userArea;
     EXPECT_NEAR (window->getBounds().getCentreX(), display.getCentreX(), 1);
     EXPECT_NEAR (window->getBounds().getCentreY(), display.getCentreY(), 1);
+
+    // _NET_WM_ICON: width, height, then ARGB pixels; the plume is blue on transparent.
+    const auto icon = run ("xprop -id " + windowId (*window) + " -notype 32c _NET_WM_ICON");
+    const auto values = juce::StringArray::fromTokens (icon.fromFirstOccurrenceOf ("=", false, false), ",", "");
+    ASSERT_GT (values.size(), 2 + 128 * 128 - 1) << icon.substring (0, 200);
+    EXPECT_EQ (values[0].trim().getIntValue(), 128);
+    EXPECT_EQ (values[1].trim().getIntValue(), 128);
+
+    int brand = 0, clear = 0;
+    for (int i = 2; i < values.size(); ++i)
+    {
+        const auto argb = (juce::uint32) values[i].trim().getLargeIntValue();
+        const juce::Colour c (argb);
+        clear += c.getAlpha() == 0 ? 1 : 0;
+        brand += c.getAlpha() == 255 && std::abs (c.getRed() - 0x00) < 24 && std::abs (c.getGreen() - 0x94) < 24
+                     && std::abs (c.getBlue() - 0xd8) < 24 ? 1 : 0;
+    }
+    EXPECT_GT (brand, 1000);
+    EXPECT_GT (clear, 4000);
 }
 
-TEST_F (WindowFixture, ResizingKeepsTheContentSquareAndNeverBelow128)
+TEST (MainWindow, UnderAWindowManagerOutsideResizesKeepTheClientSquareAndAtLeast128)
 {
-    const auto wide = dragTo (*window, 700, 500);
-    EXPECT_EQ (wide.getWidth(), wide.getHeight());
+    WindowManager wm;
+    ASSERT_TRUE (wm.isRunning()) << "openbox did not start";
 
-    const auto tiny = dragTo (*window, 40, 40);
-    EXPECT_EQ (tiny.getWidth(), tiny.getHeight());
-    EXPECT_GE (window->getWidth(), 128);
-    EXPECT_GE (window->getHeight(), 128);
+    const auto window = openWindow();
+    auto* content = window->getContentComponent();
+    const auto id = windowId (*window);
+
+    // What the window manager reads.
+    const auto hints = run ("xprop -id " + id + " WM_NORMAL_HINTS");
+    EXPECT_TRUE (hints.contains ("program specified minimum size: 128 by 128")) << hints;
+    EXPECT_TRUE (hints.contains ("program specified minimum aspect ratio: 1/1")) << hints;
+    EXPECT_TRUE (hints.contains ("program specified maximum aspect ratio: 1/1")) << hints;
+
+    struct Case { int w, h; int expectedAtLeast, expectedAtMost; };
+    const Case cases[] = {
+        { 700, 500, 500, 700 },   // wider than high
+        { 300, 800, 300, 800 },   // higher than wide
+        { 40, 40, 128, 128 },     // below the minimum
+        { 1000, 1000, 1000, 1000 },
+        { 10, 900, 128, 900 },
+    };
+
+    for (auto& c : cases)
+    {
+        SCOPED_TRACE (juce::String (c.w) + " x " + juce::String (c.h));
+        const auto size = resizeFromOutside (id, *content, c.w, c.h);
+
+        EXPECT_EQ (size.getWidth(), size.getHeight());
+        EXPECT_GE (size.getWidth(), c.expectedAtLeast);
+        EXPECT_LE (size.getWidth(), c.expectedAtMost);
+        EXPECT_EQ (content->getWidth(), size.getWidth());
+        EXPECT_EQ (content->getHeight(), size.getHeight());
+    }
+
+    // The hints survive the moves and resizes the framework makes.
+    EXPECT_TRUE (run ("xprop -id " + id + " WM_NORMAL_HINTS").contains ("program specified maximum aspect ratio: 1/1"));
 }

@@ -18,6 +18,9 @@ namespace PanelLook
         owner.addAndMakeVisible (*button);
         button->setName (name);
         button->setAlpha (0.0f);
+        // Invisible under a painted face: keyboard focus would let Return click it.
+        button->setWantsKeyboardFocus (false);
+        button->setMouseClickGrabsKeyboardFocus (false);
         button->addListener (&listener);
         return button;
     }
