@@ -1,16 +1,20 @@
 # Payload archives: one ZIP per plug-in format, packed at build time from the
 # product's bundles and embedded by the resource catalogue (resources/).
 #
-# By default the bundles are a demo product that oh_payload_generate writes
-# into the build tree. To ship your own product, point OH_BUNDLE_DIR at a
-# folder holding Velquin.vst3, Velquin.clap and Velquin.aaxplugin:
+# The bundles come from the product file's "bundleDir" (cmake/Product.cmake),
+# or from OH_BUNDLE_DIR, which overrides it:
 #
 #     cmake -S . -B build -G Ninja -DOH_BUNDLE_DIR=/path/to/bundles
 #
-# Sets OH_PAYLOAD_FILES (aax.zip, clap.zip, vst3.zip, in catalogue order) and
-# the target oh_payloads that builds them.
+# The folder holds <name>.vst3 (a folder), <name>.clap (a file) and
+# <name>.aaxplugin (a folder), <name> being the product's display name. With
+# neither set, oh_payload_generate writes stand-in bundles under the product's
+# name and version into the build tree (the demo product).
+#
+# Sets OH_PAYLOAD_FILES (aax.zip, clap.zip, vst3.zip, in catalogue order),
+# OH_BUNDLE_ROOT and the target oh_payloads that builds them.
 set (OH_BUNDLE_DIR "" CACHE PATH
-    "Folder with your own Velquin.vst3, Velquin.clap and Velquin.aaxplugin; empty packs the demo product")
+    "Folder with your own bundles, overriding the product file's bundleDir; empty uses the product file")
 
 if (CMAKE_CROSSCOMPILING)
     # The tools run here, during the build: built for this machine on their own.
@@ -36,19 +40,38 @@ endif()
 
 set (oh_payload_dir "${CMAKE_BINARY_DIR}/payloads")
 set (oh_payload_formats aax clap vst3)
-set (oh_bundle_aax Velquin.aaxplugin)
-set (oh_bundle_clap Velquin.clap)
-set (oh_bundle_vst3 Velquin.vst3)
+set (oh_bundle_aax "${OH_PRODUCT_DISPLAY_NAME}.aaxplugin")
+set (oh_bundle_clap "${OH_PRODUCT_DISPLAY_NAME}.clap")
+set (oh_bundle_vst3 "${OH_PRODUCT_DISPLAY_NAME}.vst3")
+set (oh_form_aax folder)
+set (oh_form_clap file)
+set (oh_form_vst3 folder)
 
-if (OH_BUNDLE_DIR)
+set (oh_bundle_source "${OH_BUNDLE_DIR}")
+if (oh_bundle_source STREQUAL "")
+    set (oh_bundle_source "${OH_PRODUCT_BUNDLE_DIR}")
+endif()
+
+if (oh_bundle_source)
+    set (OH_DEMO_PRODUCT OFF)
+    get_filename_component (oh_bundle_root "${oh_bundle_source}" ABSOLUTE)
+
     # The maker's own bundles: every file in them is an input of its archive;
     # the globs are re-checked at build time, so added files are noticed too.
-    set (oh_bundle_root "${OH_BUNDLE_DIR}")
-
+    # What the installer needs of their form is checked here, what it needs of
+    # their contents when they are packed.
     foreach (format IN LISTS oh_payload_formats)
         set (bundle "${oh_bundle_root}/${oh_bundle_${format}}")
-        if (NOT EXISTS "${bundle}")
-            message (FATAL_ERROR "OH_BUNDLE_DIR: ${bundle} does not exist")
+        set (rule "rule \"bundle form\": the ${format} bundle is a ${oh_form_${format}} named ${oh_bundle_${format}} (product name + extension)")
+
+        if (NOT EXISTS "${bundle}" AND NOT IS_SYMLINK "${bundle}")
+            message (FATAL_ERROR "${rule}; ${bundle} does not exist")
+        elseif (IS_SYMLINK "${bundle}")
+            message (FATAL_ERROR "rule \"no links\": a bundle cannot be a symbolic link; ${bundle} is one")
+        elseif (oh_form_${format} STREQUAL "folder" AND NOT IS_DIRECTORY "${bundle}")
+            message (FATAL_ERROR "${rule}; ${bundle} is not a folder")
+        elseif (oh_form_${format} STREQUAL "file" AND IS_DIRECTORY "${bundle}")
+            message (FATAL_ERROR "${rule}; ${bundle} is a folder")
         endif()
 
         if (IS_DIRECTORY "${bundle}")
@@ -60,28 +83,39 @@ if (OH_BUNDLE_DIR)
     endforeach()
 else()
     set (oh_bundle_root "${CMAKE_BINARY_DIR}/payload-bundles")
+    set (oh_name "${OH_PRODUCT_DISPLAY_NAME}")
 
     set (oh_bundle_inputs_vst3
-        "${oh_bundle_root}/Velquin.vst3/desktop.ini"
-        "${oh_bundle_root}/Velquin.vst3/Plugin.ico"
-        "${oh_bundle_root}/Velquin.vst3/Contents/Resources/moduleinfo.json"
-        "${oh_bundle_root}/Velquin.vst3/Contents/x86_64-win/Velquin.vst3")
+        "${oh_bundle_root}/${oh_name}.vst3/desktop.ini"
+        "${oh_bundle_root}/${oh_name}.vst3/Plugin.ico"
+        "${oh_bundle_root}/${oh_name}.vst3/Contents/Resources/moduleinfo.json"
+        "${oh_bundle_root}/${oh_name}.vst3/Contents/x86_64-win/${oh_name}.vst3")
     set (oh_bundle_inputs_clap
-        "${oh_bundle_root}/Velquin.clap")
+        "${oh_bundle_root}/${oh_name}.clap")
     set (oh_bundle_inputs_aax
-        "${oh_bundle_root}/Velquin.aaxplugin/desktop.ini"
-        "${oh_bundle_root}/Velquin.aaxplugin/Plugin.ico"
-        "${oh_bundle_root}/Velquin.aaxplugin/Contents/x64/Velquin.aaxplugin")
+        "${oh_bundle_root}/${oh_name}.aaxplugin/desktop.ini"
+        "${oh_bundle_root}/${oh_name}.aaxplugin/Plugin.ico"
+        "${oh_bundle_root}/${oh_name}.aaxplugin/Contents/x64/${oh_name}.aaxplugin")
 
     # Files the generator leaves unchanged keep their time, so the packing
     # after a rebuilt generator only runs for bundles that really changed.
+    # A changed product file reruns it through the stamp of its arguments.
+    set (oh_generate_args --name "${oh_name}" --version "${OH_PRODUCT_VERSION}" --vendor "${OH_COMPANY_NAME}")
+    if (OH_STAND_IN_MODULE_SIZE GREATER 0)
+        list (APPEND oh_generate_args --module-size "${OH_STAND_IN_MODULE_SIZE}")
+    endif()
+    set (oh_generate_stamp "${CMAKE_BINARY_DIR}/payload-bundles.args")
+    string (REPLACE ";" "\n" oh_generate_text "${oh_generate_args}")
+    file (CONFIGURE OUTPUT "${oh_generate_stamp}" CONTENT "${oh_generate_text}\n")
+
     add_custom_command (
         OUTPUT ${oh_bundle_inputs_vst3} ${oh_bundle_inputs_clap} ${oh_bundle_inputs_aax}
-        COMMAND oh_payload_generate "${oh_bundle_root}"
-        DEPENDS oh_payload_generate
-        COMMENT "Generating the demo product's bundles"
+        COMMAND oh_payload_generate ${oh_generate_args} "${oh_bundle_root}"
+        DEPENDS oh_payload_generate "${oh_generate_stamp}"
+        COMMENT "Generating the stand-in bundles of ${oh_name}"
         VERBATIM)
 endif()
+set (OH_BUNDLE_ROOT "${oh_bundle_root}")
 
 set (OH_PAYLOAD_FILES)
 foreach (format IN LISTS oh_payload_formats)
@@ -106,8 +140,8 @@ if (OH_BUILD_TESTS AND NOT CMAKE_CROSSCOMPILING)
 endif()
 
 # An independent PE reader (Debian's pev) must find file version 1.0.0.0 in
-# each generated module. The maker's own modules carry their own versions.
-if (OH_BUILD_TESTS AND NOT OH_BUNDLE_DIR AND NOT CMAKE_CROSSCOMPILING)
+# each generated module of the demo. A maker's modules carry their own versions.
+if (OH_BUILD_TESTS AND OH_DEMO_PRODUCT AND NOT CMAKE_CROSSCOMPILING)
     find_program (OH_PERES peres)
     if (OH_PERES)
         set (oh_payload_modules

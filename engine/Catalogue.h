@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ProductInfo.h"
+
 #include <juce_core/juce_core.h>
 #include <array>
 
@@ -24,16 +26,10 @@ extern const juce::StringArray extraNames;
 extern const juce::String eulaText;
 
 //==============================================================================
-/** What is known about the product at build time. */
+/** What is known about the product at build time, generated from the product file. */
 namespace Product
 {
-    inline constexpr const char* rawName = "Velquin";
-    inline constexpr const char* version = "1.0.0";
-    inline constexpr const char* platformSuffix = " for Windows";
-    inline constexpr const char* pageUrl = "https://www.oakhaze.com/products/velquin";
-    inline constexpr const char* manualUrl = "https://docs.oakhaze.com/velquin/Velquin_Manual.pdf";
-    inline constexpr const char* discordUrl = "https://discord.gg/oakhaze";
-    inline constexpr const char* supportMailUrl = "mailto:support@oakhaze.com";
+    using namespace ProductInfo;
 
     /** The display name: every underscore becomes a blank. */
     juce::String displayName (const juce::String& name = rawName);
@@ -47,7 +43,8 @@ namespace Manager
 }
 
 //==============================================================================
-/** Default target folders below the given base, entry k for format k. */
+/** Default target folders below the given base, entry k for format k. On
+    Linux the base is the root and the folders are the hosts' system folders. */
 PerFormat<juce::File> defaultFormatFolders (const juce::File& base);
 
 /** productName followed directly by the extension of format k. */

@@ -1,4 +1,6 @@
 #include "Catalogue.h"
+#include "MainComponent.h"
+#include "support/DemoFacts.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -9,16 +11,68 @@ TEST (Catalogue, TablesHoldTheThreeOfferedFormatsAndTheExtras)
     EXPECT_EQ (formatExtensions, juce::StringArray ({ ".vst3", ".clap", ".aaxplugin" }));
     EXPECT_EQ (extraNames, juce::StringArray ({ "EULA", "MANUAL", "WEBSITE", "SUPPORT", "SETTINGS" }));
 
-    // Nothing beyond the three offered formats has an extension, and so no bundle.
-    EXPECT_EQ (numFormats, 3);
-    EXPECT_EQ (formatExtensions.size(), numFormats);
-    EXPECT_TRUE (formatExtensions[3].isEmpty());
-    for (auto& name : formatNames)
-        EXPECT_FALSE (name.containsIgnoreCase ("LV2"));
+    static_assert (numFormats == 3);
+}
+
+TEST (Catalogue, NamesBeyondTheOfferedFormatsCommandNothing)
+{
+    // A click dispatched under the unoffered names (or near-misses of the
+    // offered ones) must neither select a format nor touch the disk.
+    TempFolder temp;
+    MainComponent main (temp.systemPaths());
+    main.openLink = [] (const juce::URL&) { FAIL() << "no link is opened"; };
+
+    for (auto* name : { "AudioUnit V2", "AudioUnit V3", "LV2", "vst3", "VST3 ", "SETTINGS", "" })
+    {
+        SCOPED_TRACE (name);
+        juce::TextButton stranger;
+        stranger.setName (name);
+        main.buttonClicked (&stranger);
+
+        EXPECT_EQ (main.getFormatSelected(), (PerFormat<bool> { false, false, false }));
+        EXPECT_EQ (main.getResultPanel(), nullptr);
+        EXPECT_EQ (main.getEulaPanel(), nullptr);
+        EXPECT_EQ (main.getSupportPanel(), nullptr);
+    }
+
+    for (auto& folder : main.getFormatFolders())
+        EXPECT_FALSE (folder.exists()) << folder.getFullPathName();
+}
+
+TEST (Catalogue, TheGeneratedCatalogueHoldsTheProductFileExactly)
+{
+    const auto json = juce::JSON::parse (buildMachineFile (OH_PRODUCT_FILE_PATH));
+    ASSERT_TRUE (json.isObject());
+
+    EXPECT_EQ (juce::String (Product::rawName), json["name"].toString());
+    EXPECT_EQ (juce::String (Product::version), json["version"].toString());
+    EXPECT_EQ (juce::String (Product::platformSuffix), json["platformSuffix"].toString());
+    EXPECT_EQ (juce::String (Product::pageUrl), json["productPageUrl"].toString());
+    EXPECT_EQ (juce::String (Product::manualUrl), json["manualUrl"].toString());
+    EXPECT_EQ (juce::String (Product::discordUrl), json["discordUrl"].toString());
+    EXPECT_EQ (juce::String (Product::supportMailUrl), json["supportMailUrl"].toString());
+    EXPECT_EQ (juce::String (Product::companyName), json["companyName"].toString());
+
+    // The licence file's text, less the line feed an editor ends the file with.
+    auto text = buildMachineFile (OH_EULA_FILE_PATH).loadFileAsString().replace ("\r\n", "\n");
+    if (text.endsWithChar ('\n'))
+        text = text.dropLastCharacters (1);
+    EXPECT_EQ (eulaText, text);
+    EXPECT_FALSE (eulaText.containsChar ('\r'));
+}
+
+TEST (Catalogue, DemoProductValues)
+{
+    OH_DEMO_FACT();
+    EXPECT_EQ (Product::displayName(), "Velquin");
+    EXPECT_STREQ (Product::version, "1.0.0");
+    EXPECT_STREQ (Product::platformSuffix, " for Windows");
+    EXPECT_STREQ (Product::companyName, "Oakhaze, Inc.");
 }
 
 TEST (Catalogue, LicenceTextHasTheShippedForm)
 {
+    OH_DEMO_FACT();
     EXPECT_GT (eulaText.length(), 4500);
     EXPECT_LT (eulaText.length(), 5000);
     EXPECT_FALSE (eulaText.containsChar ('\r'));
@@ -44,30 +98,27 @@ TEST (Catalogue, LicenceTextHasTheShippedForm)
         ASSERT_LT ((int) c, 128);
 }
 
-TEST (Catalogue, DefaultFoldersLieBelowTheBase)
+TEST (Catalogue, DefaultFoldersAreWhereTheHostsLook)
 {
-   #if JUCE_WINDOWS
-    const juce::File base ("C:\\Program Files\\Common Files");
-    const auto folders = defaultFormatFolders (base);
+    const auto folders = defaultFormatFolders (SystemPaths::fromSystem().defaultFolderBase);
 
+   #if JUCE_WINDOWS
     EXPECT_EQ (folders[0].getFullPathName(), "C:\\Program Files\\Common Files\\VST3");
     EXPECT_EQ (folders[1].getFullPathName(), "C:\\Program Files\\Common Files\\CLAP");
     EXPECT_EQ (folders[2].getFullPathName(), "C:\\Program Files\\Common Files\\Avid\\Audio\\Plug-Ins");
    #else
-    const juce::File base ("/usr/local/lib");
-    const auto folders = defaultFormatFolders (base);
-
-    EXPECT_EQ (folders[0].getFullPathName(), "/usr/local/lib/VST3");
-    EXPECT_EQ (folders[1].getFullPathName(), "/usr/local/lib/CLAP");
+    EXPECT_EQ (folders[0].getFullPathName(), "/usr/local/lib/vst3");
+    EXPECT_EQ (folders[1].getFullPathName(), "/usr/lib/clap");
     EXPECT_EQ (folders[2].getFullPathName(), "/usr/local/lib/Avid/Audio/Plug-Ins");
+
+    // Tests move the whole tree below a folder of their own.
+    const auto moved = defaultFormatFolders (juce::File ("/tmp/base"));
+    EXPECT_EQ (moved[1].getFullPathName(), "/tmp/base/usr/lib/clap");
    #endif
-    EXPECT_EQ (SystemPaths::fromSystem().defaultFolderBase, base);
 }
 
 TEST (Catalogue, UnderscoresInTheProductNameBecomeBlanks)
 {
-    EXPECT_EQ (Product::displayName(), "Velquin");
-
     const auto name = Product::displayName ("Velquin_Pro");
     EXPECT_EQ (name, "Velquin Pro");
     EXPECT_EQ (bundleName (name, 0), "Velquin Pro.vst3");

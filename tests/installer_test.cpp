@@ -2,6 +2,7 @@
 #include "Installer.h"
 #include "InstallerHooks.h"
 #include "support/ChildProcess.h"
+#include "support/DemoFacts.h"
 #include "support/TempFolder.h"
 #include "support/ZipFixture.h"
 
@@ -1231,40 +1232,56 @@ TEST (Install, UninstallLeavesTheWholeBundleOrNoneAndChecksTheDisk)  { GTEST_SKI
 TEST (Install, ReplacementInTwoRenamesSurvivesAKillBetweenThem)      { GTEST_SKIP() << "forks and kills a child: POSIX only"; }
 #endif
 
-// The embedded payloads install into the documented bundles and uninstall again.
-TEST (Install, EmbeddedPayloadsInstallTheDocumentedBundles)
+// The embedded payloads install exactly the bundles they were packed from,
+// whatever the product, and uninstall again.
+TEST (Install, EmbeddedPayloadsInstallTheirBundlesByteForByte)
 {
     TempFolder temp;
     const PerFormat<juce::File> folders { temp["VST3"], temp["CLAP"], temp["Avid/Audio/Plug-Ins"] };
+    const auto name = Product::displayName();
     PerFormat<bool> selection { true, true, true };
 
-    ASSERT_TRUE (processSelectedFormats (selection, false, folders, "Velquin"));
+    ASSERT_TRUE (processSelectedFormats (selection, false, folders, name));
 
-    const auto sorted = [] (juce::StringArray a)
+    // Every file and folder below a bundle; files with their bytes.
+    const auto tree = [] (const juce::File& bundle)
     {
-        a.sort (false);
-        return a;
+        std::map<juce::String, juce::MemoryBlock> entries;
+        const auto add = [&] (const juce::String& path, const juce::File& f)
+        {
+            auto& bytes = entries[path + (f.isDirectory() ? "/" : "")];
+            if (f.existsAsFile())
+                f.loadFileAsData (bytes);
+        };
+
+        add (".", bundle);
+        for (const auto& f : bundle.findChildFiles (juce::File::findFilesAndDirectories, true))
+            add (f.getRelativePathFrom (bundle), f);
+
+        return entries;
     };
 
-    const auto filesBelow = [&] (const juce::File& folder)
+    const auto source = bundleSourceFolder();
+    for (int k = 0; k < numFormats; ++k)
     {
-        juce::StringArray files;
+        SCOPED_TRACE (formatNames[k]);
+        const auto installed = bundlePath (folders[(size_t) k], name, k);
+        const auto original = source.getChildFile (bundleName (name, k));
+        ASSERT_TRUE (original.exists()) << original.getFullPathName();
+        EXPECT_EQ (installed.isDirectory(), original.isDirectory());
+        EXPECT_TRUE (tree (installed) == tree (original));
+        EXPECT_EQ (folders[(size_t) k].getNumberOfChildFiles (juce::File::findFilesAndDirectories), 1) << "nothing beside the bundle";
+    }
 
-        for (auto& f : folder.findChildFiles (juce::File::findFiles, true))
-            files.add (f.getRelativePathFrom (folder).replaceCharacter ('\\', '/'));
-
-        return sorted (files);
-    };
-
-    EXPECT_EQ (filesBelow (folders[0]), sorted ({ "Velquin.vst3/Contents/Resources/moduleinfo.json",
-                                                             "Velquin.vst3/Contents/x86_64-win/Velquin.vst3",
-                                                             "Velquin.vst3/desktop.ini", "Velquin.vst3/Plugin.ico" }));
-    EXPECT_EQ (filesBelow (folders[1]), sorted ({ "Velquin.clap" }));
-    EXPECT_EQ (filesBelow (folders[2]), sorted ({ "Velquin.aaxplugin/Contents/x64/Velquin.aaxplugin",
-                                                             "Velquin.aaxplugin/desktop.ini", "Velquin.aaxplugin/Plugin.ico" }));
+    if (isDemoProduct())
+    {
+        EXPECT_EQ (tree (bundlePath (folders[0], name, 0)).size(), 8u);   // the bundle, four files, three folders
+        EXPECT_TRUE (folders[0].getChildFile ("Velquin.vst3/Contents/x86_64-win/Velquin.vst3").existsAsFile());
+        EXPECT_TRUE (folders[2].getChildFile ("Velquin.aaxplugin/Contents/x64/Velquin.aaxplugin").existsAsFile());
+    }
 
     selection = { true, true, true };
-    ASSERT_TRUE (processSelectedFormats (selection, true, folders, "Velquin"));
+    ASSERT_TRUE (processSelectedFormats (selection, true, folders, name));
 
     for (auto& folder : folders)
     {

@@ -1,4 +1,6 @@
 #include "BinaryData.h"
+#include "Catalogue.h"
+#include "support/DemoFacts.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +21,8 @@ struct PayloadCase
     const char* resource;
     const char* data;
     int size;
+    int k;                                 // format index
+    // The demo's own layout:
     std::vector<std::string> entries;      // in archive order
     std::set<std::string> extractedPaths;  // everything on disk after extraction, "/"-separated
 };
@@ -31,7 +35,7 @@ std::ostream& operator<< (std::ostream& os, const PayloadCase& c)
 const std::vector<PayloadCase>& payloadCases()
 {
     static const std::vector<PayloadCase> cases = {
-        { "vst3_zip", BinaryData::vst3_zip, BinaryData::vst3_zipSize,
+        { "vst3_zip", BinaryData::vst3_zip, BinaryData::vst3_zipSize, 0,
           { "Velquin.vst3\\Contents\\",
             "Velquin.vst3\\desktop.ini",
             "Velquin.vst3\\Plugin.ico",
@@ -42,11 +46,11 @@ const std::vector<PayloadCase>& payloadCases()
             "Velquin.vst3/Contents/Resources/moduleinfo.json",
             "Velquin.vst3/Contents/x86_64-win", "Velquin.vst3/Contents/x86_64-win/Velquin.vst3" } },
 
-        { "clap_zip", BinaryData::clap_zip, BinaryData::clap_zipSize,
+        { "clap_zip", BinaryData::clap_zip, BinaryData::clap_zipSize, 1,
           { "Velquin.clap" },
           { "Velquin.clap" } },
 
-        { "aax_zip", BinaryData::aax_zip, BinaryData::aax_zipSize,
+        { "aax_zip", BinaryData::aax_zip, BinaryData::aax_zipSize, 2,
           { "Velquin.aaxplugin\\Contents\\",
             "Velquin.aaxplugin\\desktop.ini",
             "Velquin.aaxplugin\\Plugin.ico",
@@ -121,8 +125,7 @@ std::vector<CentralEntry> readCentralDirectory (const PayloadCase& c)
     EXPECT_EQ (le32 (end), 0x06054B50u);
     EXPECT_EQ (le16 (end + 4), 0u);   // this disk
     EXPECT_EQ (le16 (end + 6), 0u);   // disk with the directory
-    EXPECT_EQ (le16 (end + 8), (uint32_t) c.entries.size());
-    EXPECT_EQ (le16 (end + 10), (uint32_t) c.entries.size());
+    EXPECT_EQ (le16 (end + 8), le16 (end + 10));   // entries on this disk, in all
     EXPECT_EQ (le16 (end + 20), 0u);  // comment length
 
     const uint32_t directorySize = le32 (end + 12);
@@ -156,6 +159,7 @@ std::vector<CentralEntry> readCentralDirectory (const PayloadCase& c)
     }
 
     EXPECT_EQ (pos, directoryOffset + directorySize);
+    EXPECT_EQ (entries.size(), (size_t) le16 (end + 10));
     return entries;
 }
 
@@ -171,7 +175,25 @@ TEST_P (PayloadArchive, HasTheFixedFormAtByteLevel)
     std::vector<std::string> names;
     for (const auto& e : entries)
         names.push_back (e.name);
-    ASSERT_EQ (names, c.entries);
+
+    if (isDemoProduct())
+
+    {
+        ASSERT_EQ (names, c.entries);
+
+    }
+
+    // Any product: everything lies inside the bundle, a folder bundle's own
+    // Contents folder comes first when it has one.
+    const auto bundle = bundleName (Product::displayName(), c.k).toStdString();
+    const auto source = bundleSourceFolder().getChildFile (bundle);
+    ASSERT_FALSE (names.empty());
+    for (const auto& name : names)
+        EXPECT_TRUE (source.existsAsFile() ? name == bundle : name.rfind (bundle + "\\", 0) == 0) << name;
+    if (source.getChildFile ("Contents").isDirectory())
+    {
+        EXPECT_EQ (names.front(), bundle + "\\Contents\\");
+    }
 
     // Local headers follow each other from offset 0 up to the directory,
     // each repeating its directory record: there are no data descriptors.
@@ -249,15 +271,45 @@ TEST_P (PayloadArchive, ExtractsToExactlyTheBundle)
 
     juce::MemoryInputStream stream (c.data, (size_t) c.size, false);
     juce::ZipFile zip (stream);
-    ASSERT_EQ (zip.getNumEntries(), (int) c.entries.size());
+    ASSERT_EQ (zip.getNumEntries(), (int) readCentralDirectory (c).size());
 
     for (int i = 0; i < zip.getNumEntries(); ++i)
-        ASSERT_TRUE (zip.uncompressEntry (i, target, true).wasOk()) << c.entries[(size_t) i];
+        ASSERT_TRUE (zip.uncompressEntry (i, target, true).wasOk()) << zip.getEntry (i)->filename;
 
-    std::set<std::string> found;
-    for (const auto& entry : juce::RangedDirectoryIterator (target, true, "*", juce::File::findFilesAndDirectories))
-        found.insert (entry.getFile().getRelativePathFrom (target).replaceCharacter ('\\', '/').toStdString());
-    EXPECT_EQ (found, c.extractedPaths);
+    // Every path and every byte of the bundle the archive was packed from.
+    const auto listing = [] (const juce::File& root, const juce::File& bundle)
+    {
+        std::set<std::string> paths;
+        paths.insert (bundle.getRelativePathFrom (root).toStdString() + (bundle.isDirectory() ? "/" : ""));
+        for (const auto& f : bundle.findChildFiles (juce::File::findFilesAndDirectories, true))
+            paths.insert (f.getRelativePathFrom (root).toStdString() + (f.isDirectory() ? "/" : ""));
+        return paths;
+    };
+
+    const auto name = bundleName (Product::displayName(), c.k);
+    const auto source = bundleSourceFolder();
+    ASSERT_EQ (target.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 1) << "one bundle, nothing beside it";
+    EXPECT_EQ (listing (target, target.getChildFile (name)), listing (source, source.getChildFile (name)));
+
+    for (const auto& path : listing (source, source.getChildFile (name)))
+    {
+        const auto original = source.getChildFile (path);
+        if (original.existsAsFile())
+        {
+            juce::MemoryBlock a, b;
+            ASSERT_TRUE (original.loadFileAsData (a));
+            ASSERT_TRUE (target.getChildFile (path).loadFileAsData (b));
+            EXPECT_TRUE (a == b) << path;
+        }
+    }
+
+    if (isDemoProduct())
+    {
+        std::set<std::string> found;
+        for (const auto& entry : juce::RangedDirectoryIterator (target, true, "*", juce::File::findFilesAndDirectories))
+            found.insert (entry.getFile().getRelativePathFrom (target).replaceCharacter ('\\', '/').toStdString());
+        EXPECT_EQ (found, c.extractedPaths);
+    }
 
     // Each file holds what its entry holds.
     for (const auto& e : readCentralDirectory (c))
@@ -297,6 +349,7 @@ juce::MemoryBlock extractFromVst3 (const juce::String& name)
 
 TEST (PayloadBundleFiles, DesktopIniNamesTheFolderIconInBothBundles)
 {
+    OH_DEMO_FACT();
     const auto ini = extractFromVst3 ("desktop.ini");
     EXPECT_EQ (ini.toString(), "[.ShellClassInfo]\r\nIconResource=Plugin.ico,0\r\nIconFile=Plugin.ico\r\nIconIndex=0\r\n");
     EXPECT_EQ (ini.getSize(), 80u);
@@ -311,6 +364,7 @@ TEST (PayloadBundleFiles, DesktopIniNamesTheFolderIconInBothBundles)
 
 TEST (PayloadBundleFiles, PluginIcoHoldsTheFourFolderIcons)
 {
+    OH_DEMO_FACT();
     const auto ico = extractFromVst3 ("Plugin.ico");
     const auto* b = static_cast<const uint8_t*> (ico.getData());
     ASSERT_GE (ico.getSize(), 6u + 4 * 16);
@@ -355,6 +409,7 @@ TEST (PayloadBundleFiles, PluginIcoHoldsTheFourFolderIcons)
 
 TEST (PayloadBundleFiles, ModuleInfoDescribesTheProduct)
 {
+    OH_DEMO_FACT();
     const auto json = juce::JSON::parse (extractFromVst3 ("Contents\\Resources\\moduleinfo.json").toString());
     ASSERT_TRUE (json.isObject());
 

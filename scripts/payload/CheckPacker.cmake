@@ -69,11 +69,17 @@ function (pack archive bundle)
     endif()
 endfunction()
 
-function (expect_refused what bundle)
+# The message names the rule and the offending file.
+function (expect_refused what bundle rule culprit)
     set (archive "${WORK_DIR}/refused.zip")
-    execute_process (COMMAND "${PACK}" "${archive}" "${bundle}" RESULT_VARIABLE result ERROR_QUIET)
+    execute_process (COMMAND "${PACK}" "${archive}" "${bundle}" RESULT_VARIABLE result ERROR_VARIABLE errors)
     if (result EQUAL 0)
         message (FATAL_ERROR "${what}: packed, should be refused")
+    endif()
+    string (FIND "${errors}" "rule \"${rule}\"" at_rule)
+    string (FIND "${errors}" "${culprit}" at_culprit)
+    if (at_rule LESS 0 OR at_culprit LESS 0)
+        message (FATAL_ERROR "${what}: the message should name rule \"${rule}\" and ${culprit}: ${errors}")
     endif()
     if (EXISTS "${archive}" OR EXISTS "${archive}.part")
         message (FATAL_ERROR "${what}: refused, but left an archive behind")
@@ -116,19 +122,27 @@ if (differ)
 endif()
 
 # What a payload cannot carry is refused.
-expect_refused ("missing bundle" "${WORK_DIR}/Missing.vst3")
+expect_refused ("missing bundle" "${WORK_DIR}/Missing.vst3" "bundle form" "Missing.vst3")
 
 file (MAKE_DIRECTORY "${WORK_DIR}/Linked.vst3")
 file (CREATE_LINK "${b}/A.txt" "${WORK_DIR}/Linked.vst3/link.txt" SYMBOLIC)
-expect_refused ("symbolic link" "${WORK_DIR}/Linked.vst3")
+expect_refused ("symbolic link" "${WORK_DIR}/Linked.vst3" "no links" "Linked.vst3/link.txt")
 
 string (ASCII 195 169 e_acute)  # "é" in UTF-8
 file (MAKE_DIRECTORY "${WORK_DIR}/Named.vst3")
 file (WRITE "${WORK_DIR}/Named.vst3/caf${e_acute}.txt" "x")
-expect_refused ("non-ASCII name" "${WORK_DIR}/Named.vst3")
+expect_refused ("non-ASCII name" "${WORK_DIR}/Named.vst3" "names" "Named.vst3/caf")
 
 file (MAKE_DIRECTORY "${WORK_DIR}/Slash.vst3")
 file (WRITE "${WORK_DIR}/Slash.vst3/a\\b.txt" "x")
-expect_refused ("backslash in a name" "${WORK_DIR}/Slash.vst3")
+expect_refused ("backslash in a name" "${WORK_DIR}/Slash.vst3" "names" "Slash.vst3/a\\b.txt")
+
+file (MAKE_DIRECTORY "${WORK_DIR}/Cased.vst3/Contents")
+file (WRITE "${WORK_DIR}/Cased.vst3/Contents/Readme.txt" "x")
+file (WRITE "${WORK_DIR}/Cased.vst3/Contents/README.txt" "y")
+expect_refused ("names differing only in case" "${WORK_DIR}/Cased.vst3" "names differ in more than case" "Cased.vst3/Contents/README.txt")
+
+file (MAKE_DIRECTORY "${WORK_DIR}/Hollow.vst3/Contents/x86_64-linux")
+expect_refused ("a bundle without files" "${WORK_DIR}/Hollow.vst3" "bundle holds files" "Hollow.vst3")
 
 message (STATUS "packer rules hold")

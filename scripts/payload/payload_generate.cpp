@@ -1,8 +1,12 @@
-// Writes the demo product's three bundles (Velquin.vst3, Velquin.clap,
-// Velquin.aaxplugin) into a folder, for the payload packer to archive.
+// Writes a product's three stand-in bundles (Velquin.vst3, Velquin.clap,
+// Velquin.aaxplugin for the demo) into a folder, for the payload packer.
 //
-// Usage: oh_payload_generate <output folder>
-//        oh_payload_generate --vst3-of-size <bytes> <output folder>
+// Usage: oh_payload_generate [--name N] [--version X.Y.Z] [--vendor V]
+//                            [--module-size BYTES] <output folder>
+//
+// Without options it writes the demo product: Velquin 1.0.0 by Oakhaze, Inc.,
+// with modules of a real release build's size.
+//        oh_payload_generate [--name N ...] --vst3-of-size <bytes> <output folder>
 //
 // The second form writes only a Velquin.vst3 bundle of about <bytes>, for
 // benchmarks: the small files, a module of at most 32 MiB, and data files of
@@ -18,6 +22,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -36,21 +41,23 @@ namespace
 {
 //==============================================================================
 // Product facts carried inside the bundles.
-const char* const productName    = "Velquin";
-const char* const vendorName     = "Oakhaze, Inc.";
+std::string productName    = "Velquin";
+std::string vendorName     = "Oakhaze, Inc.";
 const char* const vendorUrl      = "https://www.oakhaze.com";
 const char* const vendorEmail    = "support@oakhaze.com";
-const char* const productVersion = "1.0.0";
-const char* const fileVersion    = "1.0.0.0";
+std::string productVersion = "1.0.0";
+std::string fileVersion    = "1.0.0.0";
+uint32_t versionHigh = 0x00010000;   // fixed file version 1.0 ...
+uint32_t versionLow  = 0x00000000;   // ... .0.0
 
 // Our own class identifiers for the VST3 module description.
 const char* const processorCid  = "7C1E4A92D35B4F08A6E09B3F51C2D874";
 const char* const controllerCid = "E3905BD1486A4C27B0F5127D9A6C3E1F";
 
 // Module sizes: those of a real release build of the product.
-const uint32_t vst3ModuleSize = 33630336;
-const uint32_t clapModuleSize = 33291232;
-const uint32_t aaxModuleSize  = 33419352;
+uint32_t vst3ModuleSize = 33630336;
+uint32_t clapModuleSize = 33291232;
+uint32_t aaxModuleSize  = 33419352;
 
 const uint32_t brandColour = 0xFF0094D8;
 
@@ -480,10 +487,10 @@ Bytes makeVersionInfo (const std::string& description, const std::string& origin
     root.key = "VS_VERSION_INFO";
     put32 (root.value, 0xFEEF04BD); // signature
     put32 (root.value, 0x00010000); // structure version
-    put32 (root.value, 0x00010000); // file version 1.0 ...
-    put32 (root.value, 0x00000000); // ... .0.0
-    put32 (root.value, 0x00010000); // product version 1.0 ...
-    put32 (root.value, 0x00000000); // ... .0.0
+    put32 (root.value, versionHigh); // file version
+    put32 (root.value, versionLow);
+    put32 (root.value, versionHigh); // product version
+    put32 (root.value, versionLow);
     put32 (root.value, 0x3F);       // flags mask
     put32 (root.value, 0);          // flags
     put32 (root.value, 0x00040004); // VOS_NT_WINDOWS32
@@ -958,35 +965,83 @@ void writeSizedVst3 (const fs::path& outDir, uint64_t totalSize)
 
     writeBundle (outDir / (name + ".vst3"), files);
 }
+
+// "X.Y.Z" (or up to four numbers) gives the version strings and the fixed
+// version X.Y.Z.0 of the modules.
+void setVersion (const std::string& text)
+{
+    uint32_t parts[4] = {};
+    size_t count = 0, pos = 0;
+
+    while (count < 4)
+    {
+        size_t used = 0;
+        const auto number = std::stoul (text.substr (pos), &used);
+        if (used == 0 || number > 0xFFFF || ! std::isdigit ((unsigned char) text[pos]))
+            throw std::runtime_error ("version must be numbers joined by dots: " + text);
+
+        parts[count++] = (uint32_t) number;
+        pos += used;
+        if (pos == text.size())
+            break;
+        if (text[pos] != '.' || count == 4)
+            throw std::runtime_error ("version must be up to four numbers joined by dots: " + text);
+        ++pos;
+    }
+
+    productVersion = text;
+    fileVersion = std::to_string (parts[0]) + "." + std::to_string (parts[1]) + "."
+                + std::to_string (parts[2]) + "." + std::to_string (parts[3]);
+    versionHigh = parts[0] << 16 | parts[1];
+    versionLow = parts[2] << 16 | parts[3];
+}
 } // namespace
 
 //==============================================================================
 int main (int argc, char** argv)
 {
-    if (argc == 4 && std::string (argv[1]) == "--vst3-of-size")
+    const auto usage = []
     {
-        try
-        {
-            writeSizedVst3 (argv[3], std::stoull (argv[2]));
-            return 0;
-        }
-        catch (const std::exception& e)
-        {
-            std::cerr << "oh_payload_generate: " << e.what() << "\n";
-            return 1;
-        }
-    }
-
-    if (argc != 2)
-    {
-        std::cerr << "usage: oh_payload_generate <output folder>\n"
-                     "       oh_payload_generate --vst3-of-size <bytes> <output folder>\n";
+        std::cerr << "usage: oh_payload_generate [--name N] [--version X.Y.Z] [--vendor V] [--module-size BYTES] <output folder>\n"
+                     "       oh_payload_generate [--name N ...] --vst3-of-size <bytes> <output folder>\n";
         return 2;
-    }
+    };
+
+    std::vector<std::string> args (argv + 1, argv + argc);
+    if (args.empty() || args.size() % 2 == 0)
+        return usage();
+
+    uint64_t sizedVst3 = 0;
 
     try
     {
-        const fs::path outDir = argv[1];
+        for (size_t i = 0; i + 1 < args.size(); i += 2)
+        {
+            const auto& option = args[i];
+            const auto& value = args[i + 1];
+
+            if (option == "--name")
+                productName = value;
+            else if (option == "--vendor")
+                vendorName = value;
+            else if (option == "--version")
+                setVersion (value);
+            else if (option == "--module-size")
+                vst3ModuleSize = clapModuleSize = aaxModuleSize = (uint32_t) std::stoul (value);
+            else if (option == "--vst3-of-size")
+                sizedVst3 = std::stoull (value);
+            else
+                return usage();
+        }
+
+        const fs::path outDir = args.back();
+
+        if (sizedVst3 > 0)
+        {
+            writeSizedVst3 (outDir, sizedVst3);
+            return 0;
+        }
+
         const std::string name = productName;
 
         const Bytes desktopIni = makeDesktopIni();

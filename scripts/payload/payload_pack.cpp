@@ -27,6 +27,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <map>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -87,11 +88,11 @@ void checkName (const fs::path& p)
     const auto name = p.filename().string();
 
     if (name.empty() || name == "." || name == "..")
-        throw std::runtime_error ("unusable name: " + p.string());
+        throw std::runtime_error ("rule \"names\": unusable name: " + p.string());
 
     for (unsigned char c : name)
         if (c < 0x20 || c > 0x7E || std::strchr ("\\:*?\"<>|", c) != nullptr)
-            throw std::runtime_error ("name not representable in the archive (printable ASCII only, none of \\:*?\"<>|): " + p.string());
+            throw std::runtime_error ("rule \"names\": printable ASCII only, none of \\:*?\"<>|, so every ZIP reader and Windows keep the name: " + p.string());
 }
 
 void checkKind (const fs::path& p)
@@ -99,10 +100,10 @@ void checkKind (const fs::path& p)
     const auto status = fs::symlink_status (p);
 
     if (fs::is_symlink (status))
-        throw std::runtime_error ("symbolic links cannot be packed: " + p.string());
+        throw std::runtime_error ("rule \"no links\": a symbolic link cannot be installed as such: " + p.string());
 
     if (! fs::is_regular_file (status) && ! fs::is_directory (status))
-        throw std::runtime_error ("not a file or folder: " + p.string());
+        throw std::runtime_error ("rule \"files and folders only\": not a file or folder: " + p.string());
 }
 
 void walk (const fs::path& folder, const std::string& archiveName, std::vector<Entry>& entries)
@@ -126,6 +127,13 @@ void walk (const fs::path& folder, const std::string& archiveName, std::vector<E
 
     std::sort (files.begin(), files.end(), nameOrder);
     std::sort (folders.begin(), folders.end(), nameOrder);
+
+    // Windows folds case: two such names would land on one file there.
+    std::map<std::string, fs::path> folded;
+    for (const auto* list : { &files, &folders })
+        for (const auto& f : *list)
+            if (const auto [it, added] = folded.emplace (lowerCase (f.filename().string()), f); ! added)
+                throw std::runtime_error ("rule \"names differ in more than case\": " + it->second.string() + " and " + f.string());
 
     for (const auto& f : files)
         entries.push_back ({ archiveName + "\\" + f.filename().string(), f });
@@ -154,8 +162,12 @@ std::vector<Entry> listEntries (const fs::path& bundle)
 
     walk (bundle, name, entries);
 
+    // An installed bundle with nothing in it would count as installed.
+    if (std::none_of (entries.begin(), entries.end(), [] (const Entry& e) { return ! e.source.empty(); }))
+        throw std::runtime_error ("rule \"bundle holds files\": no file in " + bundle.string());
+
     if (entries.size() > 0xFFFF)
-        throw std::runtime_error ("too many entries for a plain ZIP archive");
+        throw std::runtime_error ("rule \"plain ZIP\": more than 65535 entries in " + bundle.string());
 
     return entries;
 }
@@ -333,7 +345,7 @@ private:
         }
 
         if (size > zipLimit || compressedSize > zipLimit)
-            throw std::runtime_error ("file too large for a plain ZIP archive: " + e.source.string());
+            throw std::runtime_error ("rule \"plain ZIP\": 4 GiB or more: " + e.source.string());
 
         e.crc = (uint32_t) crc;
         e.size = (uint32_t) size;
@@ -381,7 +393,7 @@ int main (int argc, char** argv)
     {
         const fs::path bundle = fs::path (argv[2]).lexically_normal();
         if (! fs::exists (fs::symlink_status (bundle)))
-            throw std::runtime_error ("no bundle at " + bundle.string());
+            throw std::runtime_error ("rule \"bundle form\": no bundle at " + bundle.string());
 
         auto entries = listEntries (bundle.has_filename() ? bundle : bundle.parent_path());
 

@@ -126,8 +126,9 @@ std::vector<FaceStep> expectedFace (const FaceState& st)
     b.shape ("3 dot", Kind::ellipse, mutedHalf, { w - 4 * s, h - 2 * s, s, s });
 
     const juce::Rectangle<float> titleArea (4 * s, 8 * s, w, 12 * s);
-    b.text ("4 title", muted, 9, "VELQUIN", titleArea, juce::Justification::topLeft);
-    b.text ("5 version", mutedHalf, 4, "Version 1.0.0 for Windows", titleArea, juce::Justification::bottomLeft);
+    b.text ("4 title", muted, 9, Product::displayName().toUpperCase(), titleArea, juce::Justification::topLeft);
+    b.text ("5 version", mutedHalf, 4, juce::String ("Version ") + Product::version + Product::platformSuffix,
+            titleArea, juce::Justification::bottomLeft);
 
     const auto at = [s] (float x, float y) { return juce::Point<float> ((float) (int) (x * s), (float) (int) (y * s)); };
     b.word ("6 OAK", Palette::textColour, 4, "OAK", at (4, 5));
@@ -209,7 +210,7 @@ PerFormat<FormatStatus> statusOnDisk (const MainComponent& main)
 {
     PerFormat<FormatStatus> result;
     for (int k = 0; k < numFormats; ++k)
-        result[(size_t) k] = probeFormatStatus (main.getFormatFolders()[(size_t) k], "Velquin", k);
+        result[(size_t) k] = probeFormatStatus (main.getFormatFolders()[(size_t) k], Product::displayName(), k);
     return result;
 }
 

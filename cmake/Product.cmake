@@ -1,0 +1,168 @@
+# The product this installer carries, read from one file: product.json at the
+# top of the tree, or the file named by OH_PRODUCT_FILE. Relative paths in it
+# are relative to the file's own folder. See docs/making-your-installer.md.
+#
+# Sets, for the rest of the build (and the Windows resources):
+#   OH_PRODUCT_NAME, OH_PRODUCT_DISPLAY_NAME (underscores turned into blanks),
+#   OH_PRODUCT_VERSION, OH_PLATFORM_SUFFIX, OH_PRODUCT_PAGE_URL, OH_MANUAL_URL,
+#   OH_DISCORD_URL, OH_SUPPORT_MAIL_URL, OH_EULA_FILE, OH_PRODUCT_BUNDLE_DIR,
+#   OH_STAND_IN_MODULE_SIZE, OH_COMPANY_NAME, OH_MANAGER_NAME, OH_MANAGER_VERSION,
+#   OH_DEMO_PRODUCT (the shipped demo: its own facts are tested too)
+# and generates ${OH_PRODUCT_INCLUDE_DIR}/ProductInfo.h and ProductEula.cpp.
+set (OH_PRODUCT_FILE "${PROJECT_SOURCE_DIR}/product.json" CACHE FILEPATH "The product file the installer is built for")
+
+get_filename_component (oh_product_file "${OH_PRODUCT_FILE}" ABSOLUTE BASE_DIR "${PROJECT_SOURCE_DIR}")
+get_filename_component (oh_product_root "${oh_product_file}" DIRECTORY)
+if (NOT EXISTS "${oh_product_file}")
+    message (FATAL_ERROR "Product file ${oh_product_file} does not exist")
+endif()
+
+file (READ "${oh_product_file}" oh_product_json)
+set_property (DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${oh_product_file}")
+
+function (oh_product_fail rule)
+    message (FATAL_ERROR "${oh_product_file}: ${rule}")
+endfunction()
+
+# oh_product_read (<variable> <key> [OPTIONAL <default>])
+function (oh_product_read variable key)
+    cmake_parse_arguments (ARG "" "OPTIONAL" "" ${ARGN})
+    string (JSON type ERROR_VARIABLE error TYPE "${oh_product_json}" "${key}")
+    if (error)
+        if (DEFINED ARG_OPTIONAL)
+            set (${variable} "${ARG_OPTIONAL}" PARENT_SCOPE)
+            return()
+        endif()
+        oh_product_fail ("\"${key}\" is missing")
+    endif()
+    if (NOT type STREQUAL "STRING" AND NOT type STREQUAL "NUMBER")
+        oh_product_fail ("\"${key}\" must be a string")
+    endif()
+    string (JSON value GET "${oh_product_json}" "${key}")
+    set (${variable} "${value}" PARENT_SCOPE)
+endfunction()
+
+string (JSON oh_product_type ERROR_VARIABLE oh_product_error TYPE "${oh_product_json}")
+if (oh_product_error OR NOT oh_product_type STREQUAL "OBJECT")
+    oh_product_fail ("not a JSON object: ${oh_product_error}")
+endif()
+
+oh_product_read (OH_PRODUCT_NAME name)
+oh_product_read (OH_PRODUCT_VERSION version)
+oh_product_read (OH_PLATFORM_SUFFIX platformSuffix)
+oh_product_read (OH_PRODUCT_PAGE_URL productPageUrl)
+oh_product_read (OH_MANUAL_URL manualUrl)
+oh_product_read (OH_DISCORD_URL discordUrl)
+oh_product_read (OH_SUPPORT_MAIL_URL supportMailUrl)
+oh_product_read (oh_eula eulaFile)
+oh_product_read (oh_bundles bundleDir OPTIONAL "")
+oh_product_read (OH_COMPANY_NAME companyName)
+oh_product_read (OH_STAND_IN_MODULE_SIZE standInModuleSize OPTIONAL 0)
+
+set (OH_MANAGER_NAME "oh_installer")
+set (OH_MANAGER_VERSION "${PROJECT_VERSION}")
+
+# What the installer needs of the values: bundle names it can write on every
+# platform, and links the system's handlers open.
+if (NOT OH_PRODUCT_NAME MATCHES "^[ -~]+$" OR OH_PRODUCT_NAME MATCHES "[\\/:*?\"<>|]"
+    OR OH_PRODUCT_NAME MATCHES "^[ .]" OR OH_PRODUCT_NAME MATCHES "[ .]$")
+    oh_product_fail ("rule \"name\": printable ASCII without \\ / : * ? \" < > |, not starting or ending with a blank or a dot, because it names the bundles on disk (got \"${OH_PRODUCT_NAME}\")")
+endif()
+string (REPLACE "_" " " OH_PRODUCT_DISPLAY_NAME "${OH_PRODUCT_NAME}")
+
+foreach (key IN ITEMS version platformSuffix companyName)
+    string (JSON value GET "${oh_product_json}" "${key}")
+    if (NOT value MATCHES "^[ -~]*$")
+        oh_product_fail ("rule \"${key}\": printable ASCII only (got \"${value}\")")
+    endif()
+endforeach()
+if (OH_PRODUCT_VERSION STREQUAL "" OR OH_COMPANY_NAME STREQUAL "")
+    oh_product_fail ("rule \"version\" and \"companyName\": must not be empty")
+endif()
+
+foreach (key IN ITEMS productPageUrl manualUrl discordUrl)
+    string (JSON value GET "${oh_product_json}" "${key}")
+    if (NOT value MATCHES "^https?://[!-~]+$")
+        oh_product_fail ("rule \"${key}\": an http:// or https:// link without blanks (got \"${value}\")")
+    endif()
+endforeach()
+if (NOT OH_SUPPORT_MAIL_URL MATCHES "^mailto:[!-~]+@[!-~]+$")
+    oh_product_fail ("rule \"supportMailUrl\": a mailto: link (got \"${OH_SUPPORT_MAIL_URL}\")")
+endif()
+if (NOT OH_STAND_IN_MODULE_SIZE MATCHES "^[0-9]+$")
+    oh_product_fail ("rule \"standInModuleSize\": a whole number of bytes (got \"${OH_STAND_IN_MODULE_SIZE}\")")
+endif()
+
+get_filename_component (OH_EULA_FILE "${oh_eula}" ABSOLUTE BASE_DIR "${oh_product_root}")
+if (NOT EXISTS "${OH_EULA_FILE}" OR IS_DIRECTORY "${OH_EULA_FILE}")
+    oh_product_fail ("rule \"eulaFile\": ${OH_EULA_FILE} is not a file")
+endif()
+set_property (DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${OH_EULA_FILE}")
+
+set (OH_PRODUCT_BUNDLE_DIR "")
+if (NOT oh_bundles STREQUAL "")
+    get_filename_component (OH_PRODUCT_BUNDLE_DIR "${oh_bundles}" ABSOLUTE BASE_DIR "${oh_product_root}")
+endif()
+
+# The shipped demo: its licence text and generated bundles have facts of their
+# own that the tests check; every other product is held to the general rules.
+file (SHA256 "${OH_EULA_FILE}" oh_eula_hash)
+file (SHA256 "${PROJECT_SOURCE_DIR}/product/EULA.txt" oh_demo_eula_hash)
+if (OH_PRODUCT_NAME STREQUAL "Velquin" AND OH_PRODUCT_VERSION STREQUAL "1.0.0"
+    AND OH_PLATFORM_SUFFIX STREQUAL " for Windows" AND oh_eula_hash STREQUAL oh_demo_eula_hash
+    AND OH_PRODUCT_BUNDLE_DIR STREQUAL "" AND OH_STAND_IN_MODULE_SIZE EQUAL 0)
+    set (OH_DEMO_PRODUCT ON)
+else()
+    set (OH_DEMO_PRODUCT OFF)
+endif()
+
+#===============================================================================
+# The generated catalogue: the values as C++ constants, the licence as text.
+function (oh_cpp_literal variable text)
+    string (REPLACE "\\" "\\\\" text "${text}")
+    string (REPLACE "\"" "\\\"" text "${text}")
+    string (REPLACE "\t" "\\t" text "${text}")
+    set (${variable} "\"${text}\"" PARENT_SCOPE)
+endfunction()
+
+set (OH_PRODUCT_INCLUDE_DIR "${CMAKE_BINARY_DIR}/product")
+
+function (oh_write_if_changed path text)
+    if (EXISTS "${path}")
+        file (READ "${path}" old)
+        if (old STREQUAL text)
+            return()
+        endif()
+    endif()
+    file (WRITE "${path}" "${text}")
+endfunction()
+
+set (oh_header "// Generated from ${oh_product_file}: the product this installer carries.\n#pragma once\n\nnamespace ProductInfo\n{\n")
+foreach (pair IN ITEMS "rawName=OH_PRODUCT_NAME" "version=OH_PRODUCT_VERSION" "platformSuffix=OH_PLATFORM_SUFFIX"
+                       "pageUrl=OH_PRODUCT_PAGE_URL" "manualUrl=OH_MANUAL_URL" "discordUrl=OH_DISCORD_URL"
+                       "supportMailUrl=OH_SUPPORT_MAIL_URL" "companyName=OH_COMPANY_NAME")
+    string (REGEX MATCH "^[^=]+" member "${pair}")
+    string (REGEX REPLACE "^[^=]+=" "" variable "${pair}")
+    oh_cpp_literal (literal "${${variable}}")
+    string (APPEND oh_header "    inline constexpr const char* ${member} = ${literal};\n")
+endforeach()
+string (APPEND oh_header "}\n")
+oh_write_if_changed ("${OH_PRODUCT_INCLUDE_DIR}/ProductInfo.h" "${oh_header}")
+
+# The licence: UTF-8 text; Windows line ends become line feeds, and the one
+# line feed an editor leaves at the end of the file is not part of it.
+file (READ "${OH_EULA_FILE}" oh_eula_text)
+string (REPLACE "\r\n" "\n" oh_eula_text "${oh_eula_text}")
+string (REGEX REPLACE "\n$" "" oh_eula_text "${oh_eula_text}")
+if (oh_eula_text STREQUAL "")
+    oh_product_fail ("rule \"eulaFile\": ${OH_EULA_FILE} is empty; the licence panel needs a text")
+endif()
+if (oh_eula_text MATCHES "\r")
+    oh_product_fail ("rule \"eulaFile\": ${OH_EULA_FILE} holds a carriage return outside a line end")
+endif()
+oh_cpp_literal (oh_eula_literal "${oh_eula_text}")
+string (REPLACE "\n" "\\n\"\n    \"" oh_eula_literal "${oh_eula_literal}")
+oh_write_if_changed ("${OH_PRODUCT_INCLUDE_DIR}/ProductEula.cpp"
+    "// Generated from ${OH_EULA_FILE}.\n#include \"Catalogue.h\"\n\nconst juce::String eulaText { juce::CharPointer_UTF8 (\n    ${oh_eula_literal}) };\n")
+
+message (STATUS "Product: ${OH_PRODUCT_DISPLAY_NAME} ${OH_PRODUCT_VERSION} (${oh_product_file})")
