@@ -414,7 +414,10 @@ TEST (Panels, SupportPaintsTilesTextsAndTheAboutSectionInOrder)
     const auto mailLines = fittedLines (lnf.font (18.0f), mailText, { 132, 210, 420, 180 }, 20);
     const auto aboutLines = fittedLines (lnf.font (18.0f), support.getAboutText(), { 60, 390, 480, 180 }, 20);
 
-    // The quoted texts are what the lines add up to.
+    // The quoted texts are what the lines add up to; the Discord text keeps
+    // its trailing blank, which fitted text trims away.
+    EXPECT_EQ (juce::String (panel_support::discordExplanation), juce::String (discordText) + " ");
+    EXPECT_EQ (juce::String (panel_support::mailExplanation), mailText);
     EXPECT_EQ (joined (discordLines), discordText);
     EXPECT_EQ (joined (mailLines), mailText);
     ASSERT_GE (aboutLines.size(), 2u);

@@ -295,8 +295,28 @@ TEST (Catalogue, EveryResourceHasTheSizeAndBytesOfItsSourceFile)
     const auto payloads = juce::File::getSpecialLocation (juce::File::currentExecutableFile)
                               .getParentDirectory().getSiblingFile ("payloads");
 
-    // at least the fonts, the logo and the fifteen icons
-    EXPECT_GE (BinaryData::namedResourceListSize, 18);
+    // The three archives, the fonts, the logo and the fifteen icons, in catalogue order.
+    const juce::StringArray files { "aax.zip", "clap.zip", "vst3.zip",
+                                    "SourceSansPro-Bold.ttf", "SourceSansPro-Regular.ttf", "oh_plume.png",
+                                    "icon_aax.svg", "icon_auv2.svg", "icon_auv3.svg", "icon_clap.svg", "icon_discord.svg",
+                                    "icon_eula.svg", "icon_help.svg", "icon_install.svg", "icon_lv2.svg", "icon_mail.svg",
+                                    "icon_manual.svg", "icon_success.svg", "icon_vst3.svg", "icon_warning.svg", "icon_web.svg" };
+    const juce::StringArray names { "aax_zip", "clap_zip", "vst3_zip",
+                                    "SourceSansProBold_ttf", "SourceSansProRegular_ttf", "oh_plume_png",
+                                    "icon_aax_svg", "icon_auv2_svg", "icon_auv3_svg", "icon_clap_svg", "icon_discord_svg",
+                                    "icon_eula_svg", "icon_help_svg", "icon_install_svg", "icon_lv2_svg", "icon_mail_svg",
+                                    "icon_manual_svg", "icon_success_svg", "icon_vst3_svg", "icon_warning_svg", "icon_web_svg" };
+    ASSERT_EQ (BinaryData::namedResourceListSize, 21);
+    EXPECT_EQ (juce::StringArray (BinaryData::namedResourceList, BinaryData::namedResourceListSize), names);
+    EXPECT_EQ (juce::StringArray (BinaryData::originalFilenames, BinaryData::namedResourceListSize), files);
+
+    for (int i = 0; i < names.size(); ++i)
+        EXPECT_STREQ (BinaryData::getNamedResourceOriginalFilename (names[i].toRawUTF8()), files[i].toRawUTF8());
+
+    int missingSize = -1;
+    EXPECT_EQ (BinaryData::getNamedResource ("SourceSansPro-Bold.ttf", missingSize), nullptr);
+    EXPECT_EQ (missingSize, 0);
+    EXPECT_EQ (BinaryData::getNamedResourceOriginalFilename ("vst3.zip"), nullptr);
 
     for (int i = 0; i < BinaryData::namedResourceListSize; ++i)
     {

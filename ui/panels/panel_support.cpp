@@ -12,12 +12,7 @@ namespace
 {
     // The texts in the order the panel draws them.
     const char* const discordHeading = "DISCORD";
-    const char* const discordExplanation = "The Oakhaze Discord is a vibrant community of musicians and producers, "
-                                           "and this is the fastest way to get answers to simple questions. "
-                                           "Just join and drop in the appropriate channel. ";
     const char* const mailHeading = "E-MAIL";
-    const char* const mailExplanation = "If you have more complicated questions, or matters that need to remain private, "
-                                        "concerning account information, etc., feel free to email us.";
     const char* const aboutHeading = "ABOUT OAKHAZE PLUGIN MANAGER";
 
     juce::String copyrightNotice()

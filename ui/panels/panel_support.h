@@ -22,6 +22,14 @@ public:
     void buttonClicked (juce::Button*) override;
 
     //==============================================================================
+    /** The explanations under the two tiles, drawn as fitted text (which trims
+        them; the Discord one ends in a blank). */
+    static constexpr const char* discordExplanation = "The Oakhaze Discord is a vibrant community of musicians and producers, "
+                                                      "and this is the fastest way to get answers to simple questions. "
+                                                      "Just join and drop in the appropriate channel. ";
+    static constexpr const char* mailExplanation = "If you have more complicated questions, or matters that need to remain private, "
+                                                   "concerning account information, etc., feel free to email us.";
+
     float scale = 9.0f;          ///< layout unit
     juce::File settingsFolder;   ///< where the settings file lives, shown in the about text
 
