@@ -55,7 +55,7 @@ TEST (MainComponent, PreselectionFollowsPresenceForEachFormat)
 
         for (int k = 0; k < numFormats; ++k)
             if (present[k])
-                bundlePath (folders[(size_t) k], "Velquin", k).createDirectory();
+                bundlePath (folders[(size_t) k], Product::displayName(), k).createDirectory();
 
         MainComponent main (paths);
         for (int k = 0; k < numFormats; ++k)

@@ -555,8 +555,9 @@ TEST (Panels, SnapshotsShowWhatThePaintLogsSay)
     EXPECT_TRUE (near (face.getPixelAt (64, 94), idleTile)) << face.getPixelAt (64, 94).toDisplayString (true);
     EXPECT_TRUE (near (face.getPixelAt (115, 145), idleTile));
 
-    // Licence panel: the editor's text is muted on the background, with no frame around it.
-    panel_eula eula (eulaText);
+    // Licence panel: the editor's text is muted on the background, with no frame
+    // around it; a text that fills the panel whatever the product's licence.
+    panel_eula eula (juce::String::repeatedString ("THE TERMS OF THIS AGREEMENT APPLY. ", 120));
     eula.scale = 6.0f;
     eula.setBounds (0, 0, 600, 600);
     const auto licence = eula.createComponentSnapshot (eula.getLocalBounds());
