@@ -65,6 +65,7 @@ TEST (Settings, FirstStartWritesTheDefaultsByteForByte)
     // Declaration, empty line, the element with the note, then the writer's
     // 60-character wrap: 24 blanks of indent plus each attribute's own blank.
     // The Linux folders are short enough for one line.
+    // (Each platform's own defaults; only their names are written.)
     const juce::String indent = juce::String::repeatedString (" ", 24 + 1);
     const auto expected = juce::String ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n")
                         + "\r\n"
