@@ -4,10 +4,9 @@
 //    and, in the same run, extracted from the same archives by JUCE's
 //    uncompressTo, bsdtar and unzip: medians, ratio to bsdtar, the install's
 //    anonymous memory.
-// 2. Where the install's time goes: inflate, CRC-32 and write measured on
-//    their own over the same entries, sync as the difference to an install
-//    without it, folder work and the rest as what remains; and, for
-//    comparison, the sync's cost with one syncfs in place of the fsync pass.
+// 2. Where the install's time goes: inflate, CRC-32, write and sync as the
+//    install itself times them in the same runs; folder work is what remains.
+//    For comparison, the same install made durable by one syncfs instead.
 // 3. With --scaling: synthetic VST3 products of growing size, made by the
 //    payload generator and packed by the payload packer into a temporary
 //    folder, read from the mapped archive file; each installed by us and
@@ -18,8 +17,6 @@
 #include "Installer.h"
 #include "InstallerHooks.h"
 #include "PayloadDirectory.h"
-
-#include <libdeflate.h>
 
 #include <algorithm>
 #include <atomic>
@@ -32,7 +29,6 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -199,48 +195,6 @@ size_t largestEntry (const PerFormat<PayloadArchive>& payloads)
     return largest;
 }
 
-/** Inflate, CRC-32 and write on their own, over the same entries and through
-    one buffer whose pages are already there, one file per entry. */
-void measurePhases (const PerFormat<PayloadArchive>& payloads, const juce::File& folder,
-                    std::vector<double>& inflateTimes, std::vector<double>& crcTimes, std::vector<double>& writeTimes)
-{
-    const auto entries = fileEntries (payloads);
-    std::vector<juce::uint8> buffer (largestEntry (payloads), 1);
-    auto* decompressor = libdeflate_alloc_decompressor();
-    double inflateTotal = 0, crcTotal = 0, writeTotal = 0;
-    folder.createDirectory();
-
-    for (size_t i = 0; i < entries.size(); ++i)
-    {
-        const auto& e = entries[i];
-        const size_t size = e.uncompressedSize;
-
-        inflateTotal += timeIt ([&]
-        {
-            size_t produced = 0;
-            return ! e.isDeflated
-                || (libdeflate_deflate_decompress_ex (decompressor, e.data, e.compressedSize, buffer.data(), size,
-                                                      nullptr, &produced) == LIBDEFLATE_SUCCESS
-                    && produced == size);
-        });
-
-        crcTotal += timeIt ([&] { return libdeflate_crc32 (0, buffer.data(), size) == e.crc; });
-
-        const auto path = folder.getChildFile ("entry" + juce::String ((int) i)).getFullPathName();
-        writeTotal += timeIt ([&]
-        {
-            const auto fd = open (path.toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-            const bool ok = fd >= 0 && write (fd, buffer.data(), size) == (ssize_t) size;
-            return close (fd) == 0 && ok;
-        });
-    }
-
-    libdeflate_free_decompressor (decompressor);
-    inflateTimes.push_back (inflateTotal);
-    crcTimes.push_back (crcTotal);
-    writeTimes.push_back (writeTotal);
-}
-
 void embeddedTable (const Options& options, const juce::File& base)
 {
     const auto payloads = embeddedPayloads();
@@ -255,8 +209,8 @@ void embeddedTable (const Options& options, const juce::File& base)
         totalArchiveBytes += p.size;
     }
 
-    std::vector<double> ours, oursUnsynced, oursSyncfs, juceReference, bsdtar, unzip;
-    std::vector<double> inflateTimes, crcTimes, writeTimes;
+    std::vector<double> ours, oursSyncfs, juceReference, bsdtar, unzip;
+    std::vector<InstallerHooks::Timings> parts, partsSyncfs;
     long anonGrowth = 0;
 
     for (int r = 0; r < options.runs; ++r)
@@ -271,11 +225,17 @@ void embeddedTable (const Options& options, const juce::File& base)
             for (int k = 0; k < numFormats; ++k)
                 folders[(size_t) k] = runFolder.getChildFile ("oh").getChildFile (formatFileNames[k]);
 
+            InstallerHooks::Timings timings;
+            installerHooks().timings = &timings;
+
             anonGrowth = std::max (anonGrowth, anonGrowthKb ([&]
             {
                 PerFormat<bool> selection { true, true, true };
                 ours.push_back (timeIt ([&] { return processSelectedFormats (selection, false, folders, Product::rawName); }));
             }));
+
+            installerHooks().timings = nullptr;
+            parts.push_back (timings);
         };
 
         // JUCE's own extraction over the same memory, for reference (no CRC check).
@@ -296,21 +256,6 @@ void embeddedTable (const Options& options, const juce::File& base)
             }));
         };
 
-        // The same install with nothing synced: the difference is the sync's share.
-        const auto installUnsynced = [&]
-        {
-            PerFormat<juce::File> folders;
-
-            for (int k = 0; k < numFormats; ++k)
-                folders[(size_t) k] = runFolder.getChildFile ("unsynced").getChildFile (formatFileNames[k]);
-
-            const auto shipped = installerHooks().durability;
-            installerHooks().durability = InstallerHooks::Durability::none;
-            PerFormat<bool> selection { true, true, true };
-            oursUnsynced.push_back (timeIt ([&] { return processSelectedFormats (selection, false, folders, Product::rawName); }));
-            installerHooks().durability = shipped;
-        };
-
         // The same install made durable by one syncfs instead of the fsync pass over the staged tree.
         const auto installSyncfs = [&]
         {
@@ -319,21 +264,23 @@ void embeddedTable (const Options& options, const juce::File& base)
             for (int k = 0; k < numFormats; ++k)
                 folders[(size_t) k] = runFolder.getChildFile ("syncfs").getChildFile (formatFileNames[k]);
 
+            InstallerHooks::Timings timings;
             const auto shipped = installerHooks().durability;
             installerHooks().durability = InstallerHooks::Durability::syncFilesystem;
+            installerHooks().timings = &timings;
             PerFormat<bool> selection { true, true, true };
             oursSyncfs.push_back (timeIt ([&] { return processSelectedFormats (selection, false, folders, Product::rawName); }));
+            installerHooks().timings = nullptr;
             installerHooks().durability = shipped;
+            partsSyncfs.push_back (timings);
         };
-
-        const auto phases = [&] { measurePhases (payloads, runFolder.getChildFile ("phases"), inflateTimes, crcTimes, writeTimes); };
 
         // Each run starts with a different contender, so none always goes first.
         const std::function<void()> contenders[] = {
             install, juceExtract,
             [&] { bsdtar.push_back (timeIt ([&] { return extractWith ("bsdtar", archives, runFolder.getChildFile ("bsdtar")); })); },
             [&] { unzip.push_back (timeIt ([&] { return extractWith ("unzip", archives, runFolder.getChildFile ("unzip")); })); },
-            installUnsynced, installSyncfs, phases
+            installSyncfs
         };
 
         const auto numContenders = (int) std::size (contenders);
@@ -350,7 +297,7 @@ void embeddedTable (const Options& options, const juce::File& base)
 
     std::string csv = "tool,median_s,ratio_to_bsdtar,runs\n";
 
-    for (auto [name, times] : { std::pair { "oh install (checks CRC, syncs)", &ours },
+    for (auto [name, times] : { std::pair { "oh install (as shipped)", &ours },
                                 std::pair { "juce uncompressTo (reference)", &juceReference },
                                 std::pair { "bsdtar -xf", &bsdtar },
                                 std::pair { "unzip -qo", &unzip } })
@@ -365,27 +312,46 @@ void embeddedTable (const Options& options, const juce::File& base)
     csv += "oh install RssAnon growth (kB)," + std::to_string (anonGrowth) + ",,\n";
     writeCsv (options, "install.csv", csv);
 
-    // Where the install's time goes.
-    const auto total = median (ours), unsynced = median (oursUnsynced);
-    const auto inflateShare = median (inflateTimes), crcShare = median (crcTimes), writeShare = median (writeTimes);
-    std::string breakdown = "part,median_s\n";
-    std::printf ("where the install's %.3f s go (medians):\n", total);
-
-    for (auto [name, seconds] : { std::pair { "inflate (libdeflate)", inflateShare },
-                                  std::pair { "CRC-32 (libdeflate)", crcShare },
-                                  std::pair { "write (to the page cache)", writeShare },
-                                  std::pair { "sync (install - unsynced install)", total - unsynced },
-                                  std::pair { "folder work, buffer pages, the rest", unsynced - inflateShare - crcShare - writeShare } })
+    // Where the install's time goes: each part's median over the runs.
+    const auto partMedian = [&] (auto part)
     {
+        std::vector<double> v;
+
+        for (size_t i = 0; i < parts.size(); ++i)
+            v.push_back (part (parts[i], ours[i]));
+
+        return median (v);
+    };
+
+    const auto total = median (ours);
+    std::string breakdown = "part,median_s\n";
+    std::printf ("where the install's %.3f s go (median of each part):\n", total);
+
+    using T = InstallerHooks::Timings;
+    const std::pair<const char*, std::function<double (const T&, double)>> rows[] = {
+        { "inflate (libdeflate)",         [] (const T& t, double)   { return t.inflate; } },
+        { "CRC-32 (libdeflate)",          [] (const T& t, double)   { return t.crc; } },
+        { "write (to the page cache)",    [] (const T& t, double)   { return t.write; } },
+        { "sync (staged files, folders, swap)", [] (const T& t, double)   { return t.sync; } },
+        { "folder work and the rest",     [] (const T& t, double all) { return all - t.inflate - t.crc - t.write - t.sync; } },
+    };
+
+    for (const auto& [name, part] : rows)
+    {
+        const auto seconds = partMedian (part);
         std::printf ("  %-36s %7.3f s  %5.1f %%\n", name, seconds, 100.0 * seconds / total);
         breakdown += std::string (name) + "," + std::to_string (seconds) + "\n";
     }
 
     // The other sound way to put the staged bundle on the disk, for comparison.
-    const auto syncfsCost = median (oursSyncfs) - unsynced;
-    std::printf ("  %-36s %7.3f s  %5.1f %%  (not shipped; that install %.3f s)\n",
-                 "sync with one syncfs instead", syncfsCost, 100.0 * syncfsCost / median (oursSyncfs), median (oursSyncfs));
-    breakdown += "sync with one syncfs instead," + std::to_string (syncfsCost) + "\n";
+    std::vector<double> syncfsTimes;
+
+    for (const auto& t : partsSyncfs)
+        syncfsTimes.push_back (t.sync);
+
+    std::printf ("  %-36s %7.3f s          (not shipped; that install %.3f s)\n",
+                 "sync with one syncfs instead", median (syncfsTimes), median (oursSyncfs));
+    breakdown += "sync with one syncfs instead," + std::to_string (median (syncfsTimes)) + "\n";
 
     writeCsv (options, "breakdown.csv", breakdown);
 

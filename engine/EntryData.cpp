@@ -116,10 +116,12 @@ bool inflateWhole (const DirectoryRecord& record, juce::uint8* dest)
         if (record.compressedSize != size)
             return false;
 
+        const PartTimer timer (&InstallerHooks::Timings::inflate);
         std::memcpy (dest, record.data, size);
     }
     else
     {
+        const PartTimer timer (&InstallerHooks::Timings::inflate);
         const std::unique_ptr<libdeflate_decompressor, void (*) (libdeflate_decompressor*)>
             decompressor (libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
         size_t produced = 0;
@@ -132,12 +134,14 @@ bool inflateWhole (const DirectoryRecord& record, juce::uint8* dest)
             return false;
     }
 
+    const PartTimer timer (&InstallerHooks::Timings::crc);
     return libdeflate_crc32 (0, dest, size) == record.crc;
 }
 
 bool streamVerified (const DirectoryRecord& record, const FileOps::Handle& file)
 {
     std::vector<char> buffer (256 * 1024);
+    const PartTimer timer (&InstallerHooks::Timings::inflate);
 
     return copyVerified (record, buffer, [&file] (const char* data, size_t size) { return FileOps::write (file, data, size); });
 }
@@ -202,7 +206,13 @@ bool writeEntryData (const DirectoryRecord& record, const FileOps::Handle& file,
     {
         case EntryOutput::memory:
             if (auto* memory = buffer.get (record.uncompressedSize))
-                return inflateWhole (record, memory) && FileOps::write (file, memory, record.uncompressedSize);
+            {
+                if (! inflateWhole (record, memory))
+                    return false;
+
+                const PartTimer timer (&InstallerHooks::Timings::write);
+                return FileOps::write (file, memory, record.uncompressedSize);
+            }
 
             break;   // memory is short: stream it
 

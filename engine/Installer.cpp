@@ -335,9 +335,11 @@ bool finishInstall (StagedInstall& install)
     const auto& target = install.target;
     const auto& staging = install.staging->folder;
 
-    const bool ok = makeStagedDurable (target, staging)
+    const auto timedSync = [] (auto&& sync) { const PartTimer timer (&InstallerHooks::Timings::sync); return sync(); };
+
+    const bool ok = timedSync ([&] { return makeStagedDurable (target, staging); })
                      && replaceBundle (target, staging, install.bundleFileName)
-                     && (! durableAtAll() || FileOps::sync (target));
+                     && (! durableAtAll() || timedSync ([&] { return FileOps::sync (target); }));
 
     install.staging.reset();   // the old bundle, or the staged one that did not get in
     return ok;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 /** Knobs of the install operation that only tests and the benchmark turn. */
@@ -31,7 +32,46 @@ struct InstallerHooks
     };
 
     EntryOutput entryOutput = EntryOutput::bySize;
+
+    /** Seconds spent in each part of the install, added up while a benchmark
+        points this somewhere; the rest of an install's time is folder work. */
+    struct Timings
+    {
+        double inflate = 0;   ///< inflating, into memory or the mapped file, or streamed with its CRC and writes
+        double crc = 0;       ///< the CRC-32 of what was inflated whole
+        double write = 0;     ///< writing what was inflated into memory
+        double sync = 0;      ///< putting the staged bundle and the swap on the disk
+    };
+
+    Timings* timings = nullptr;
 };
 
 /** The knobs in force for this process. */
 InstallerHooks& installerHooks();
+
+/** Adds the time until it goes to one part of a benchmark's timings, when a
+    benchmark asks for them. */
+class PartTimer
+{
+public:
+    explicit PartTimer (double InstallerHooks::Timings::* partToAddTo) noexcept
+        : timings (installerHooks().timings), part (partToAddTo)
+    {
+        if (timings != nullptr)
+            start = std::chrono::steady_clock::now();
+    }
+
+    ~PartTimer()
+    {
+        if (timings != nullptr)
+            timings->*part += std::chrono::duration<double> (std::chrono::steady_clock::now() - start).count();
+    }
+
+    PartTimer (const PartTimer&) = delete;
+    PartTimer& operator= (const PartTimer&) = delete;
+
+private:
+    InstallerHooks::Timings* timings;
+    double InstallerHooks::Timings::* part;
+    std::chrono::steady_clock::time_point start;
+};
