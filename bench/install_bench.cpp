@@ -14,6 +14,7 @@
 //
 // Usage: oh_bench_install [runs] [--scaling] [--scaling-runs N]
 //                         [--sizes MiB,MiB,...] [--csv-dir DIR]
+//                         [--entry-output memory|mapped|streamed]   (default: as shipped)
 #include "Installer.h"
 #include "InstallerHooks.h"
 #include "PayloadDirectory.h"
@@ -297,7 +298,11 @@ void embeddedTable (const Options& options, const juce::File& base)
 
     std::string csv = "tool,median_s,ratio_to_bsdtar,runs\n";
 
-    for (auto [name, times] : { std::pair { "oh install (as shipped)", &ours },
+    const char* const outputNames[] = { "oh install (as shipped)", "oh install (entries in memory)",
+                                        "oh install (entries mapped)", "oh install (entries streamed)" };
+    const auto* ourName = outputNames[(int) installerHooks().entryOutput];
+
+    for (auto [name, times] : { std::pair { ourName, &ours },
                                 std::pair { "juce uncompressTo (reference)", &juceReference },
                                 std::pair { "bsdtar -xf", &bsdtar },
                                 std::pair { "unzip -qo", &unzip } })
@@ -482,6 +487,14 @@ Options parseOptions (int argc, char** argv)
             options.scalingRuns = std::max (1, std::atoi (next().c_str()));
         else if (arg == "--csv-dir")
             options.csvDir = juce::File::getCurrentWorkingDirectory().getChildFile (juce::String (next()));
+        else if (arg == "--entry-output")
+        {
+            const auto output = next();
+            using Output = InstallerHooks::EntryOutput;
+            installerHooks().entryOutput = output == "memory" ? Output::memory
+                                         : output == "mapped" ? Output::mapped
+                                         : output == "streamed" ? Output::streamed : Output::bySize;
+        }
         else if (arg == "--sizes")
         {
             options.sizesMiB.clear();
