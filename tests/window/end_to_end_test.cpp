@@ -387,10 +387,20 @@ namespace
         RealWindow()
         {
             run ("xdotool mousemove 1200 1000");
-            if (app.start (OH_INSTALLER_PATH, 0))
-                id = run ("timeout 20 xdotool search --sync --onlyvisible --name '^oh_installer$' | head -n 1");
-            run ("xdotool windowmove --sync " + id + " 0 0; xdotool windowfocus --sync " + id);
-            juce::Thread::sleep (800);
+            if (! app.start (OH_INSTALLER_PATH, 0))
+                return;
+
+            // The first window seen may still be replaced while the program starts
+            // (a slow, sanitized build shows it): take the one that stays.
+            for (int attempt = 0; attempt < 5; ++attempt)
+            {
+                id = run ("timeout 20 xdotool search --sync --onlyvisible --name '^oh_installer$' | tail -n 1");
+                run ("xdotool windowmove --sync " + id + " 0 0; xdotool windowfocus --sync " + id);
+                juce::Thread::sleep (800);
+
+                if (run ("xdotool getwindowgeometry --shell " + id).contains ("WIDTH=600"))
+                    break;
+            }
         }
 
         ~RealWindow()
