@@ -1246,12 +1246,14 @@ TEST (Install, EmbeddedPayloadsInstallTheirBundlesByteForByte)
     // Every file and folder below a bundle; files with their bytes.
     const auto tree = [] (const juce::File& bundle)
     {
-        std::map<juce::String, juce::MemoryBlock> entries;
+        // Bytes as std::string: JUCE compares two empty blocks with memcmp (nullptr, nullptr, 0).
+        std::map<juce::String, std::string> entries;
         const auto add = [&] (const juce::String& path, const juce::File& f)
         {
             auto& bytes = entries[path + (f.isDirectory() ? "/" : "")];
-            if (f.existsAsFile())
-                f.loadFileAsData (bytes);
+            juce::MemoryBlock content;
+            if (f.existsAsFile() && f.loadFileAsData (content))
+                bytes.assign (static_cast<const char*> (content.getData()), content.getSize());
         };
 
         add (".", bundle);
