@@ -61,8 +61,9 @@ namespace
     }
 
     /** The settings file's root element, or nothing when the file is not what a
-        settings file can be: a plain file of at most 64 KiB holding XML without a
-        document type (which could pull in other files or expand without end). */
+        settings file can be: a plain file of at most 64 KiB holding UTF-8 XML without
+        a document type (which could pull in other files or expand without end) and
+        without processing instructions past the declaration. */
     std::unique_ptr<juce::XmlElement> readSettingsFile (const juce::File& file)
     {
         constexpr size_t maxSize = 64 * 1024;
@@ -71,9 +72,21 @@ namespace
         if (! FileOps::readSmallFile (file, maxSize, content))
             return {};
 
+        // The framework's parser steps through UTF-8 trusting every lead byte,
+        // so a character cut off at the end would take it past the text.
+        if (! juce::CharPointer_UTF8::isValidString (static_cast<const char*> (content.getData()), (int) content.getSize()))
+            return {};
+
         const auto text = content.toString();
 
         if (text.containsIgnoreCase ("<!DOCTYPE") || text.containsIgnoreCase ("<!ENTITY"))
+            return {};
+
+        // Only the declaration at the start: a processing instruction followed by
+        // text inside an element sends the framework's parser round for ever.
+        const auto body = text.trimStart();
+
+        if (body.indexOf (body.startsWith ("<?") ? 2 : 0, "<?") >= 0)
             return {};
 
         return juce::parseXML (text);

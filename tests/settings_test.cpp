@@ -335,6 +335,19 @@ TEST (Settings, OnlyASmallPlainXmlFileIsRead)
               ASSERT_TRUE (f.replaceWithText ("<?xml version=\"1.0\"?>\n<!DOCTYPE r [" + dtd + "]>\n"
                                               "<Plugin_Manager_Settings VST3_Path=\"&a9;\" CLAP_Path=\"c\" AAX_Path=\"a\"/>\n"));
           } },
+        { "good settings with bytes that are not UTF-8", [=] (auto& f, auto& t)
+          {
+              // The file ends inside a character: the parser would read past the text.
+              auto text = movingVst3 (t).toStdString();
+              text.resize (text.size() - 3);
+              text += " Important_Note:=\"x\xe2";
+              ASSERT_TRUE (f.replaceWithData (text.data(), text.size()));
+          } },
+        { "good settings with an instruction inside the element", [=] (auto& f, auto& t)
+          {
+              auto text = movingVst3 (t);
+              ASSERT_TRUE (f.replaceWithText (text.replace ("/>", "><?later?>x</Plugin_Manager_Settings>")));
+          } },
     };
 
     for (auto& c : cases)
