@@ -18,6 +18,7 @@
 #include "Installer.h"
 #include "InstallerHooks.h"
 #include "PayloadDirectory.h"
+#include "ProcStatus.h"
 
 #include <algorithm>
 #include <atomic>
@@ -36,20 +37,6 @@
 namespace
 {
 using Clock = std::chrono::steady_clock;
-
-/** A field of /proc/self/status in kB, or -1. */
-long statusKb (const char* field)
-{
-    std::ifstream status ("/proc/self/status");
-    std::string line;
-    const std::string key = std::string (field) + ":";
-
-    while (std::getline (status, line))
-        if (line.compare (0, key.size(), key) == 0)
-            return std::stol (line.substr (key.size()));
-
-    return -1;
-}
 
 bool run (std::vector<std::string> args)
 {

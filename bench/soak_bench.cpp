@@ -6,6 +6,7 @@
 //
 //     oh_bench_soak [cycles]     (default 1000)
 #include "Installer.h"
+#include "ProcStatus.h"
 
 #include <algorithm>
 #include <chrono>
@@ -17,20 +18,6 @@
 
 namespace
 {
-/** A field of /proc/self/status in kB, or -1. */
-long statusKb (const char* field)
-{
-    std::ifstream status ("/proc/self/status");
-    std::string line;
-    const std::string key = std::string (field) + ":";
-
-    while (std::getline (status, line))
-        if (line.compare (0, key.size(), key) == 0)
-            return std::stol (line.substr (key.size()));
-
-    return -1;
-}
-
 /** Entries of a folder, hidden ones included; -1 when it cannot be listed. */
 int countEntries (const char* path)
 {

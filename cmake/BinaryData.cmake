@@ -23,7 +23,7 @@ function (oh_add_binary_data target)
         OUTPUT ${outputs}
         COMMAND "${CMAKE_COMMAND}" "-DOUT_DIR=${out_dir}" "-DFILES=${file_arg}" "-DOBJECT_FORMAT=${object_format}"
                 -P "${OH_BINARY_DATA_SCRIPT}"
-        DEPENDS ${ARG_FILES} "${OH_BINARY_DATA_SCRIPT}"
+        DEPENDS ${ARG_FILES} "${OH_BINARY_DATA_SCRIPT}" "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/WriteIfChanged.cmake"
         COMMENT "Generating resource catalogue ${target}"
         VERBATIM)
 

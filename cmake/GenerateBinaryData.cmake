@@ -4,15 +4,7 @@
 # keeps untouched dependents from rebuilding.
 string (REPLACE "|" ";" files "${FILES}")
 
-function (write_if_changed path text)
-    if (EXISTS "${path}")
-        file (READ "${path}" old)
-        if (old STREQUAL text)
-            return()
-        endif()
-    endif()
-    file (WRITE "${path}" "${text}")
-endfunction()
+include ("${CMAKE_CURRENT_LIST_DIR}/WriteIfChanged.cmake")
 
 set (header "// Generated at build time: the embedded resource catalogue.\n#pragma once\n\nnamespace BinaryData\n{\n")
 set (asm "# Generated at build time: resource bytes pulled in by the assembler.\n")
@@ -67,6 +59,6 @@ string (APPEND source "    const char* getNamedResourceOriginalFilename (const c
 string (APPEND source "        for (int i = 0; i < namedResourceListSize; ++i)\n            if (std::strcmp (namedResourceList[i], resourceNameUTF8) == 0)\n                return originalFilenames[i];\n\n        return nullptr;\n    }\n}\n")
 
 file (MAKE_DIRECTORY "${OUT_DIR}")
-write_if_changed ("${OUT_DIR}/BinaryData.h" "${header}")
-write_if_changed ("${OUT_DIR}/BinaryData.S" "${asm}")
-write_if_changed ("${OUT_DIR}/BinaryData.cpp" "${source}")
+oh_write_if_changed ("${OUT_DIR}/BinaryData.h" "${header}")
+oh_write_if_changed ("${OUT_DIR}/BinaryData.S" "${asm}")
+oh_write_if_changed ("${OUT_DIR}/BinaryData.cpp" "${source}")

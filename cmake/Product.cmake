@@ -127,15 +127,7 @@ endfunction()
 
 set (OH_PRODUCT_INCLUDE_DIR "${CMAKE_BINARY_DIR}/product")
 
-function (oh_write_if_changed path text)
-    if (EXISTS "${path}")
-        file (READ "${path}" old)
-        if (old STREQUAL text)
-            return()
-        endif()
-    endif()
-    file (WRITE "${path}" "${text}")
-endfunction()
+include ("${CMAKE_CURRENT_LIST_DIR}/WriteIfChanged.cmake")
 
 set (oh_header "// Generated from ${oh_product_file}: the product this installer carries.\n#pragma once\n\nnamespace ProductInfo\n{\n")
 foreach (pair IN ITEMS "rawName=OH_PRODUCT_NAME" "version=OH_PRODUCT_VERSION" "platformSuffix=OH_PLATFORM_SUFFIX"

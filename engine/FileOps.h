@@ -17,17 +17,28 @@ class Handle
 public:
     Handle() = default;
     explicit Handle (std::intptr_t nativeValue) noexcept : value (nativeValue) {}
-    ~Handle();
+    ~Handle()                                   { close(); }
 
     Handle (Handle&& other) noexcept : value (other.release()) {}
-    Handle& operator= (Handle&& other) noexcept;
+
+    Handle& operator= (Handle&& other) noexcept
+    {
+        if (this != &other)
+        {
+            close();
+            value = other.release();
+        }
+
+        return *this;
+    }
 
     bool isValid() const noexcept               { return value != invalid; }
     explicit operator bool() const noexcept     { return isValid(); }
 
     std::intptr_t native() const noexcept       { return value; }
 
-    /** Closes it now; false when the system reports a failed write at close. */
+    /** Closes it now; false when the system reports a failed write at close.
+        The one part each platform provides. */
     bool close();
 
 private:

@@ -84,22 +84,6 @@ Rename renameResult (int result)
 } // namespace
 
 //==============================================================================
-Handle::~Handle()
-{
-    close();
-}
-
-Handle& Handle::operator= (Handle&& other) noexcept
-{
-    if (this != &other)
-    {
-        close();
-        value = other.release();
-    }
-
-    return *this;
-}
-
 bool Handle::close()
 {
     if (! isValid())

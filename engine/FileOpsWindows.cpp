@@ -232,22 +232,6 @@ juce::String randomSuffix()
 } // namespace
 
 //==============================================================================
-Handle::~Handle()
-{
-    close();
-}
-
-Handle& Handle::operator= (Handle&& other) noexcept
-{
-    if (this != &other)
-    {
-        close();
-        value = other.release();
-    }
-
-    return *this;
-}
-
 bool Handle::close()
 {
     if (! isValid())

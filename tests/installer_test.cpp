@@ -226,6 +226,24 @@ struct Machine
         EXPECT_EQ (selection, (PerFormat<bool> { false, false, false })) << "every processed entry comes back false";
         return result;
     }
+
+   #if ! JUCE_WINDOWS
+    /** Runs VST3 in a child and kills it with SIGKILL after the delay. */
+    void killVst3RunAfter (bool uninstall, std::chrono::microseconds delay) const
+    {
+        const auto pid = fork();
+
+        if (pid == 0)
+        {
+            PerFormat<bool> selection { true, false, false };
+            _exit (processSelectedFormats (selection, uninstall, folders, "Velquin", payloads()) ? 0 : 1);
+        }
+
+        std::this_thread::sleep_for (delay);
+        kill (pid, SIGKILL);
+        waitpid (pid, nullptr, 0);
+    }
+   #endif
 };
 
 #if ! JUCE_WINDOWS
@@ -714,18 +732,7 @@ TEST (Install, KilledRunLeavesOldOrNewBundleAndNextRunCleansUp)
         ASSERT_EQ (snapshot (m.folders[0]), smallTree);
 
         m.archives[0] = bigArchive;
-        const auto pid = fork();
-
-        if (pid == 0)
-        {
-            PerFormat<bool> selection { true, false, false };
-            _exit (processSelectedFormats (selection, false, m.folders, "Velquin", m.payloads()) ? 0 : 1);
-        }
-
-        std::this_thread::sleep_for (std::chrono::milliseconds (delayMs));
-        kill (pid, SIGKILL);
-        int status = 0;
-        waitpid (pid, &status, 0);
+        m.killVst3RunAfter (false, std::chrono::milliseconds (delayMs));
 
         const auto leftovers = stagingLeftovers (m.folders[0]);
         killedMidRun += leftovers.isEmpty() ? 0 : 1;
@@ -1067,17 +1074,7 @@ TEST (Install, UninstallLeavesTheWholeBundleOrNoneAndChecksTheDisk)
             crowded.writeTo (m.folders[0]);
             const auto crowdedTree = snapshot (m.folders[0]);
 
-            const auto pid = fork();
-
-            if (pid == 0)
-            {
-                PerFormat<bool> selection { true, false, false };
-                _exit (processSelectedFormats (selection, true, m.folders, "Velquin", m.payloads()) ? 0 : 1);
-            }
-
-            std::this_thread::sleep_for (std::chrono::microseconds (delayUs));
-            kill (pid, SIGKILL);
-            waitpid (pid, nullptr, 0);
+            m.killVst3RunAfter (true, std::chrono::microseconds (delayUs));
 
             auto bundleNow = snapshot (m.folders[0]);
 
