@@ -2,230 +2,99 @@
 
 #include "InstallerHooks.h"
 
-#include <libdeflate.h>
-#include <zlib.h>
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
 
-#include <cstring>
+#include <limits>
 #include <memory>
 #include <vector>
 
-#if JUCE_LINUX
- #include <sys/mman.h>
-#endif
-
 namespace
 {
-//==============================================================================
-/** Reads an entry's content straight out of the archive's memory: zlib inflates
-    from the stored bytes into the caller's buffer, with no copy in between. */
-class EntryReader
+/** A stored entry goes to the file straight from the archive's memory. */
+bool writeStored (const DirectoryRecord& record, const FileOps::Handle& file)
 {
-public:
-    explicit EntryReader (const DirectoryRecord& r) : record (r)
+    if (record.compressedSize != record.uncompressedSize)
+        return false;
+
     {
-        if (record.isDeflated)
-        {
-            stream.next_in = const_cast<Bytef*> (record.data);
-            stream.avail_in = record.compressedSize;
-            good = initialised = inflateInit2 (&stream, -MAX_WBITS) == Z_OK;
-        }
-    }
+        const PartTimer timer (&InstallerHooks::Timings::crc);
 
-    ~EntryReader()
-    {
-        if (initialised)
-            inflateEnd (&stream);
-    }
-
-    /** Up to size bytes of content; 0 at the end, -1 when the data is damaged. */
-    int read (char* dest, int size)
-    {
-        if (! good)
-            return -1;
-
-        if (! record.isDeflated)
-        {
-            const auto n = (int) std::min ((juce::uint64) size, (juce::uint64) record.compressedSize - position);
-            std::memcpy (dest, record.data + position, (size_t) n);
-            position += (juce::uint64) n;
-            return n;
-        }
-
-        if (finished)
-            return 0;
-
-        stream.next_out = reinterpret_cast<Bytef*> (dest);
-        stream.avail_out = (uInt) size;
-        const auto result = inflate (&stream, Z_NO_FLUSH);
-        const auto produced = size - (int) stream.avail_out;
-
-        if (result == Z_STREAM_END)
-            finished = true;
-        else if (result != Z_OK || produced == 0)
-            good = false;   // bad data, or the stored bytes end before the stream does
-
-        return good ? produced : -1;
-    }
-
-private:
-    const DirectoryRecord& record;
-    z_stream stream {};
-    juce::uint64 position = 0;
-    bool good = true, initialised = false, finished = false;
-
-    JUCE_DECLARE_NON_COPYABLE (EntryReader)
-};
-
-/** Inflates one entry through the buffer into write(), checking the size and
-    CRC-32 of what came out against the central directory. */
-template <typename WriteFn>
-bool copyVerified (const DirectoryRecord& record, std::vector<char>& buffer, WriteFn&& write)
-{
-    EntryReader in (record);
-    juce::uint64 written = 0;
-    uLong crc = crc32 (0, nullptr, 0);
-
-    for (;;)
-    {
-        const auto n = in.read (buffer.data(), (int) buffer.size());
-
-        if (n < 0)
-            return false;
-
-        if (n == 0)
-            break;
-
-        written += (juce::uint64) n;
-        crc = crc32 (crc, reinterpret_cast<const Bytef*> (buffer.data()), (uInt) n);
-
-        if (written > record.uncompressedSize || ! write (buffer.data(), (size_t) n))
+        if (crc32_gzip_refl (0, record.data, record.uncompressedSize) != record.crc)
             return false;
     }
 
-    return written == record.uncompressedSize && (juce::uint32) crc == record.crc;
-}
-
-/** Inflates a whole entry into dest, which holds exactly its promised size.
-    True only when exactly that many bytes came out and their CRC-32 matches. */
-bool inflateWhole (const DirectoryRecord& record, juce::uint8* dest)
-{
-    const size_t size = record.uncompressedSize;
-
-    if (! record.isDeflated)
-    {
-        if (record.compressedSize != size)
-            return false;
-
-        const PartTimer timer (&InstallerHooks::Timings::inflate);
-        std::memcpy (dest, record.data, size);
-    }
-    else
-    {
-        const PartTimer timer (&InstallerHooks::Timings::inflate);
-        const std::unique_ptr<libdeflate_decompressor, void (*) (libdeflate_decompressor*)>
-            decompressor (libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
-        size_t produced = 0;
-
-        // More than promised stops as "insufficient space"; less shows in the count.
-        if (decompressor == nullptr
-             || libdeflate_deflate_decompress_ex (decompressor.get(), record.data, record.compressedSize,
-                                                  dest, size, nullptr, &produced) != LIBDEFLATE_SUCCESS
-             || produced != size)
-            return false;
-    }
-
-    const PartTimer timer (&InstallerHooks::Timings::crc);
-    return libdeflate_crc32 (0, dest, size) == record.crc;
-}
-
-bool streamVerified (const DirectoryRecord& record, const FileOps::Handle& file)
-{
-    std::vector<char> buffer (256 * 1024);
-    const PartTimer timer (&InstallerHooks::Timings::inflate);
-
-    return copyVerified (record, buffer, [&file] (const char* data, size_t size) { return FileOps::write (file, data, size); });
-}
-
-using EntryOutput = InstallerHooks::EntryOutput;
-
-EntryOutput outputFor (const DirectoryRecord& record)
-{
-    const auto forced = installerHooks().entryOutput;
-
-    if (forced != EntryOutput::bySize)
-        return forced;
-
-    return record.uncompressedSize <= wholeEntryLimit ? EntryOutput::memory : EntryOutput::mapped;
+    const PartTimer timer (&InstallerHooks::Timings::write);
+    return FileOps::write (file, record.data, (size_t) record.uncompressedSize);
 }
 } // namespace
 
 //==============================================================================
-juce::uint8* EntryBuffer::get (size_t size)
+// The piece stays in the processor's cache while it is filled and written.
+constexpr juce::uint32 pieceSize = 256 * 1024;
+
+EntryWriter::EntryWriter() : state (std::make_unique<inflate_state>()), piece (pieceSize) {}
+
+EntryWriter::~EntryWriter() = default;
+
+bool EntryWriter::write (const DirectoryRecord& record, const FileOps::Handle& file)
 {
-    if (size > capacity)
-    {
-        block.reset();
-        capacity = 0;
-
-       #if JUCE_LINUX
-        // Fresh pages cost a fault each: on huge pages a module's 32 MiB take 16
-        // faults instead of 8,192. Only whole huge pages inside size are asked
-        // for, so the buffer never holds more memory than the entry.
-        constexpr size_t hugePage = (size_t) 2 << 20;
-        void* memory = nullptr;
-
-        if (posix_memalign (&memory, hugePage, size) != 0)
-            return nullptr;
-
-        block.reset (static_cast<juce::uint8*> (memory));
-
-        if (const auto whole = size & ~(hugePage - 1); whole > 0)
-            madvise (memory, whole, MADV_HUGEPAGE);
-       #else
-        block.reset (static_cast<juce::uint8*> (std::malloc (size)));
-       #endif
-
-        if (block == nullptr)
-            return nullptr;
-
-        capacity = size;
-    }
-
-    return block.get();
+    return record.isDeflated ? writeDeflated (record, file) : writeStored (record, file);
 }
 
-bool writeEntryData (const DirectoryRecord& record, const FileOps::Handle& file, EntryBuffer& buffer)
+/** Inflates an entry piece by piece into the file, the CRC-32 taken by the
+    inflate as it goes, so memory stays the same whatever the entry's size and
+    no page is touched twice. Every few megabytes what is written starts on its
+    way to the disk, so the sync before the swap finds little left to do. */
+bool EntryWriter::writeDeflated (const DirectoryRecord& record, const FileOps::Handle& file)
 {
-    if (record.uncompressedSize == 0)
+    constexpr juce::uint64 writebackEvery = (juce::uint64) 8 << 20;
+
+    if (record.compressedSize > std::numeric_limits<juce::uint32>::max())
+        return false;
+
+    isal_inflate_init (state.get());
+    state->crc_flag = ISAL_GZIP_NO_HDR;   // raw deflate, with the gzip (= zip) CRC-32 of the output
+    state->next_in = const_cast<juce::uint8*> (record.data);
+    state->avail_in = (juce::uint32) record.compressedSize;
+
+    juce::uint64 written = 0, sentToDisk = 0;
+
+    while (state->block_state != ISAL_BLOCK_FINISH)
     {
-        juce::uint8 nothing = 0;
-        return inflateWhole (record, &nothing);
+        const auto inputBefore = state->avail_in;
+        state->next_out = piece.data();
+        state->avail_out = pieceSize;
+
+        {
+            const PartTimer timer (&InstallerHooks::Timings::inflate);
+
+            if (isal_inflate (state.get()) != ISAL_DECOMP_OK)
+                return false;
+        }
+
+        const auto produced = pieceSize - state->avail_out;
+
+        // Nothing came out and nothing was taken: the stored bytes end before the stream does.
+        if (produced == 0 && state->avail_in == inputBefore && state->block_state != ISAL_BLOCK_FINISH)
+            return false;
+
+        written += produced;
+
+        if (written > record.uncompressedSize)
+            return false;
+
+        const PartTimer timer (&InstallerHooks::Timings::write);
+
+        if (! FileOps::write (file, piece.data(), produced))
+            return false;
+
+        if (written - sentToDisk >= writebackEvery && durableAtAll())
+        {
+            FileOps::startWriteback (file);
+            sentToDisk = written;
+        }
     }
 
-    switch (outputFor (record))
-    {
-        case EntryOutput::memory:
-            if (auto* memory = buffer.get (record.uncompressedSize))
-            {
-                if (! inflateWhole (record, memory))
-                    return false;
-
-                const PartTimer timer (&InstallerHooks::Timings::write);
-                return FileOps::write (file, memory, record.uncompressedSize);
-            }
-
-            break;   // memory is short: stream it
-
-        case EntryOutput::mapped:
-            if (const auto mapped = FileOps::mapForWriting (file, record.uncompressedSize); mapped.isValid())
-                return inflateWhole (record, mapped.data());
-
-            break;   // no space promised, or no map here: stream it, which fails cleanly on a full disk
-
-        case EntryOutput::bySize:
-        case EntryOutput::streamed:
-            break;
-    }
-
-    return streamVerified (record, file);
+    return written == record.uncompressedSize && state->crc == record.crc;
 }

@@ -3,34 +3,29 @@
 #include "FileOps.h"
 #include "PayloadDirectory.h"
 
-#include <cstdlib>
 #include <memory>
+#include <vector>
 
-/** Memory that whole entries are inflated into before they are written. One
-    install operation keeps one, so its pages are paid for once. */
-class EntryBuffer
+struct inflate_state;
+
+/** Writes entries' content, straight out of the archive's memory, into opened
+    empty files, through a small buffer whatever an entry's size. One install
+    operation keeps one, so its buffer and inflate state are made once. */
+class EntryWriter
 {
 public:
-    EntryBuffer() = default;
+    EntryWriter();
+    ~EntryWriter();
 
-    /** At least size bytes, or nullptr when that much memory is not to be had. */
-    juce::uint8* get (size_t size);
+    /** True only when exactly the promised number of bytes came out and their
+        CRC-32 matches the central directory. */
+    bool write (const DirectoryRecord& record, const FileOps::Handle& file);
 
 private:
-    struct Free { void operator() (void* p) const noexcept { std::free (p); } };
+    bool writeDeflated (const DirectoryRecord& record, const FileOps::Handle& file);
 
-    std::unique_ptr<juce::uint8, Free> block;
-    size_t capacity = 0;
+    std::unique_ptr<inflate_state> state;
+    std::vector<juce::uint8> piece;
 
-    JUCE_DECLARE_NON_COPYABLE (EntryBuffer)
+    JUCE_DECLARE_NON_COPYABLE (EntryWriter)
 };
-
-/** Entries up to this size are inflated into an EntryBuffer and written in
-    one go. Larger ones are inflated straight into the mapped file, or streamed
-    where it cannot be mapped, so memory stays bounded whatever the entry. */
-constexpr size_t wholeEntryLimit = (size_t) 64 << 20;
-
-/** Writes one entry's content, straight out of the archive's memory, into an
-    opened empty file. True only when exactly the promised number of bytes came
-    out and their CRC-32 matches the central directory. */
-bool writeEntryData (const DirectoryRecord& record, const FileOps::Handle& file, EntryBuffer& buffer);

@@ -97,38 +97,8 @@ juce::StringArray listNames (const Handle& folder);
     replaced; a folder or a link is not. */
 Handle createFile (const Handle& parent, const juce::String& name);
 
-/** Reserves space for a file of this size; a filesystem that cannot do it counts as done. */
-bool reserve (const Handle& file, juce::uint64 size);
-
 /** Writes all of it, or fails. */
 bool write (const Handle& file, const void* data, size_t size);
-
-/** A file's content mapped for writing; unmapped with the object. */
-class MappedFile
-{
-public:
-    MappedFile() = default;
-    MappedFile (void* address, size_t size) noexcept : start (address), length (size) {}
-    ~MappedFile();
-
-    MappedFile (MappedFile&& other) noexcept : start (other.start), length (other.length)   { other.start = nullptr; }
-
-    bool isValid() const noexcept               { return start != nullptr; }
-    juce::uint8* data() const noexcept          { return static_cast<juce::uint8*> (start); }
-
-private:
-    void* start = nullptr;
-    size_t length = 0;
-
-    JUCE_DECLARE_NON_COPYABLE (MappedFile)
-};
-
-/** Makes the new, empty file size bytes long, with all of them taken on the
-    disk, and maps it for writing. Invalid when the space cannot be promised (a
-    full disk, a filesystem that cannot reserve) or the file cannot be mapped:
-    writing through a map without that promise could end in a signal where
-    write() would report an error. */
-MappedFile mapForWriting (const Handle& file, juce::uint64 size);
 
 /** Creation, modification and access time. */
 bool setTimes (const Handle& file, juce::Time time);

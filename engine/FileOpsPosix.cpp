@@ -5,7 +5,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -297,15 +296,6 @@ Handle createFile (const Handle& parent, const juce::String& name)
     return file;
 }
 
-bool reserve (const Handle& file, juce::uint64 size)
-{
-    if (size == 0)
-        return true;
-
-    const auto result = posix_fallocate (fd (file), 0, (off_t) size);
-    return result == 0 || result == EOPNOTSUPP || result == EINVAL;
-}
-
 bool write (const Handle& file, const void* data, size_t size)
 {
     const auto* p = static_cast<const char*> (data);
@@ -321,26 +311,6 @@ bool write (const Handle& file, const void* data, size_t size)
     }
 
     return true;
-}
-
-MappedFile::~MappedFile()
-{
-    if (start != nullptr)
-        munmap (start, length);
-}
-
-MappedFile mapForWriting (const Handle& file, juce::uint64 size)
-{
-    if (size == 0 || size > (juce::uint64) std::numeric_limits<off_t>::max())
-        return {};
-
-    // fallocate, not posix_fallocate: where the filesystem cannot reserve,
-    // glibc would write the file full of zeros first.
-    if (fallocate (fd (file), 0, 0, (off_t) size) != 0)
-        return {};
-
-    auto* address = mmap (nullptr, (size_t) size, PROT_READ | PROT_WRITE, MAP_SHARED, fd (file), 0);
-    return address == MAP_FAILED ? MappedFile() : MappedFile (address, (size_t) size);
 }
 
 bool setTimes (const Handle& file, juce::Time time)

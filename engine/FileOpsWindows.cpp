@@ -396,17 +396,6 @@ Handle createFile (const Handle& parent, const juce::String& name)
     return std::move (opened.handle);
 }
 
-bool reserve (const Handle& file, juce::uint64 size)
-{
-    if (size == 0)
-        return true;
-
-    FILE_ALLOCATION_INFO allocation {};
-    allocation.AllocationSize.QuadPart = (LONGLONG) size;
-    SetFileInformationByHandle (native (file), FileAllocationInfo, &allocation, sizeof (allocation));
-    return true;   // only a hint
-}
-
 bool write (const Handle& file, const void* data, size_t size)
 {
     const auto* p = static_cast<const char*> (data);
@@ -424,18 +413,6 @@ bool write (const Handle& file, const void* data, size_t size)
     }
 
     return true;
-}
-
-MappedFile::~MappedFile()
-{
-    if (start != nullptr)
-        UnmapViewOfFile (start);
-}
-
-MappedFile mapForWriting (const Handle&, juce::uint64)
-{
-    // Not mapped here: large entries take the streaming path.
-    return {};
 }
 
 bool setTimes (const Handle& file, juce::Time time)

@@ -116,8 +116,6 @@ struct Staging
     JUCE_DECLARE_NON_COPYABLE (Staging)
 };
 
-bool durableAtAll()   { return installerHooks().durability != InstallerHooks::Durability::none; }
-
 //==============================================================================
 /** The names of an entry's path below the staging folder: "\" or "/" separate
     them, the first is the bundle's own name, and none is empty, "." or "..". */
@@ -141,14 +139,14 @@ bool splitEntryName (const DirectoryRecord& record, const juce::String& bundleFi
 }
 
 /** Writes one file entry below folder, verified, with the entry's time. */
-bool writeFileEntry (const Handle& folder, const juce::String& name, const DirectoryRecord& record, EntryBuffer& buffer)
+bool writeFileEntry (const Handle& folder, const juce::String& name, const DirectoryRecord& record, EntryWriter& writer)
 {
     auto file = FileOps::createFile (folder, name);
 
     if (! file)
         return false;
 
-    const bool ok = writeEntryData (record, file, buffer)
+    const bool ok = writer.write (record, file)
                      && FileOps::setTimes (file, record.time());
 
     // On its way to the disk while the next entries are inflated; synced with the rest.
@@ -161,7 +159,7 @@ bool writeFileEntry (const Handle& folder, const juce::String& name, const Direc
 /** Extracts every entry, in archive order, into the staging folder. Entries must
     lie inside the product's bundle; the first failing entry stops the run.
     Folders are made one name at a time below the staging folder's handle. */
-bool extractInto (const PayloadArchive& payload, const Handle& staging, const juce::String& bundleFileName, EntryBuffer& buffer)
+bool extractInto (const PayloadArchive& payload, const Handle& staging, const juce::String& bundleFileName, EntryWriter& writer)
 {
     std::vector<DirectoryRecord> records;
 
@@ -182,7 +180,7 @@ bool extractInto (const PayloadArchive& payload, const Handle& staging, const ju
             if (! (folder = FileOps::makeFolder (i == 0 ? staging : folder, parts[i])))
                 return false;
 
-        if (! record.isDirectory && ! writeFileEntry (folderDepth == 0 ? staging : folder, parts[parts.size() - 1], record, buffer))
+        if (! record.isDirectory && ! writeFileEntry (folderDepth == 0 ? staging : folder, parts[parts.size() - 1], record, writer))
             return false;
     }
 
@@ -297,7 +295,7 @@ struct StagedInstall
 /** Extracts the format's archive into a fresh staging folder. Without a staged
     bundle (a failure), nothing of it is left but the target folder. */
 std::unique_ptr<StagedInstall> stageInstall (const juce::File& folder, const juce::String& bundleFileName,
-                                             const PayloadArchive& payload, EntryBuffer& buffer)
+                                             const PayloadArchive& payload, EntryWriter& writer)
 {
     auto install = std::make_unique<StagedInstall> (bundleFileName);
 
@@ -319,7 +317,7 @@ std::unique_ptr<StagedInstall> stageInstall (const juce::File& folder, const juc
 
     restoreSetAsideBundle (target, bundleFileName, &staging);
 
-    if (! extractInto (payload, staging, bundleFileName, buffer)
+    if (! extractInto (payload, staging, bundleFileName, writer)
          || FileOps::kindOf (staging, bundleFileName) == Kind::missing)
         install->staging.reset();
 
@@ -391,7 +389,7 @@ bool processSelectedFormats (PerFormat<bool>& selection,
 {
     bool processedAny = false;
     bool allSucceeded = true;
-    EntryBuffer buffer;   // shared by the formats: its pages are touched once
+    EntryWriter writer;   // shared by the formats
 
     // A staged format is finished after the next one is staged: its data goes to
     // the disk while the next archive is inflated, and its sync finds it there.
@@ -428,7 +426,7 @@ bool processSelectedFormats (PerFormat<bool>& selection,
             }
             else
             {
-                auto staged = stageInstall (folder, name, payloads[index], buffer);
+                auto staged = stageInstall (folder, name, payloads[index], writer);
                 finishPending();
                 pending = std::move (staged);
                 ok = true;   // counted when it is finished

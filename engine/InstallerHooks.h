@@ -22,24 +22,13 @@ struct InstallerHooks
 
     Durability durability = Durability::syncEach;
 
-    /** How an entry's content reaches its file. */
-    enum class EntryOutput
-    {
-        bySize,     ///< as shipped: memory up to wholeEntryLimit, mapped above it
-        memory,     ///< inflated whole into memory, then written
-        mapped,     ///< inflated whole into the mapped file; streamed where it cannot be mapped
-        streamed    ///< inflated piece by piece through a small buffer
-    };
-
-    EntryOutput entryOutput = EntryOutput::bySize;
-
     /** Seconds spent in each part of the install, added up while a benchmark
         points this somewhere; the rest of an install's time is folder work. */
     struct Timings
     {
-        double inflate = 0;   ///< inflating, into memory or the mapped file, or streamed with its CRC and writes
-        double crc = 0;       ///< the CRC-32 of what was inflated whole
-        double write = 0;     ///< writing what was inflated into memory
+        double inflate = 0;   ///< inflating, the CRC-32 of what comes out included
+        double crc = 0;       ///< the CRC-32 of stored entries
+        double write = 0;     ///< writing what came out to the files
         double sync = 0;      ///< putting the staged bundle and the swap on the disk
     };
 
@@ -48,6 +37,9 @@ struct InstallerHooks
 
 /** The knobs in force for this process. */
 InstallerHooks& installerHooks();
+
+/** False only when a benchmark measures the install without putting it on the disk. */
+inline bool durableAtAll()   { return installerHooks().durability != InstallerHooks::Durability::none; }
 
 /** Adds the time until it goes to one part of a benchmark's timings, when a
     benchmark asks for them. */

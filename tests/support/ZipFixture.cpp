@@ -58,6 +58,7 @@ ZipFixture::Entry& ZipFixture::last()
 ZipFixture& ZipFixture::withWrongCrc()        { last().wrongCrc = true;     return *this; }
 ZipFixture& ZipFixture::withBadDeflateData()  { last().badDeflate = true;   return *this; }
 ZipFixture& ZipFixture::withFlippedBit()      { last().flippedBit = true;   return *this; }
+ZipFixture& ZipFixture::withCutData()         { last().cut = true;          return *this; }
 ZipFixture& ZipFixture::asSymbolicLink()      { last().symbolicLink = true; return *this; }
 ZipFixture& ZipFixture::asStored()            { last().stored = true;       return *this; }
 ZipFixture& ZipFixture::withClaimedSize (juce::uint32 size) { last().claimedSize = size; return *this; }
@@ -91,6 +92,9 @@ juce::MemoryBlock ZipFixture::build() const
 
         if (e.flippedBit && stored.getSize() > 0)
             bytes[stored.getSize() / 2] ^= 0x10;
+
+        if (e.cut)
+            stored.setSize (stored.getSize() / 2);
 
         written.push_back ({ crc, (juce::uint32) stored.getSize(), e.claimedSize.value_or ((juce::uint32) e.content.getSize()),
                              (juce::uint32) out.getPosition(), e.isDirectory || e.stored ? 0 : 8 });

@@ -25,6 +25,8 @@ public:
     ZipFixture& withBadDeflateData();
     /** One bit flipped in the middle of the compressed data. */
     ZipFixture& withFlippedBit();
+    /** Only the first half of the compressed data, and both records say so. */
+    ZipFixture& withCutData();
     /** Stored as it is (method 0) instead of deflated. */
     ZipFixture& asStored();
     /** Both records promise this many bytes of content, whatever the content is. */
@@ -44,7 +46,7 @@ private:
         juce::String name;
         juce::MemoryBlock content;
         bool isDirectory = false;
-        bool wrongCrc = false, badDeflate = false, flippedBit = false, symbolicLink = false, stored = false;
+        bool wrongCrc = false, badDeflate = false, flippedBit = false, cut = false, symbolicLink = false, stored = false;
         std::optional<juce::uint32> claimedSize {};
     };
 
