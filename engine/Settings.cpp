@@ -3,6 +3,8 @@
 
 #include "FileOps.h"
 
+#include <cstring>
+
 #if ! JUCE_WINDOWS
  #include <cerrno>
  #include <sys/stat.h>
@@ -60,6 +62,82 @@ namespace
         return juce::File::getCurrentWorkingDirectory().getChildFile (value);
     }
 
+    /** UTF-8 as the standard has it: no stray continuation bytes, no character cut
+        off, none spelt in more bytes than it needs, no surrogates, nothing past
+        U+10FFFF. */
+    bool isWellFormedUtf8 (const juce::uint8* p, size_t size)
+    {
+        for (const auto* end = p + size; p < end;)
+        {
+            const auto lead = *p++;
+
+            if (lead < 0x80)
+                continue;
+
+            // Continuation bytes that follow, and the range the first of them must lie in.
+            int more = 0;
+            juce::uint8 low = 0x80, high = 0xbf;
+
+            if      (lead >= 0xc2 && lead <= 0xdf)  more = 1;
+            else if (lead == 0xe0)                  { more = 2; low = 0xa0; }
+            else if (lead == 0xed)                  { more = 2; high = 0x9f; }
+            else if (lead >= 0xe1 && lead <= 0xef)  more = 2;
+            else if (lead == 0xf0)                  { more = 3; low = 0x90; }
+            else if (lead == 0xf4)                  { more = 3; high = 0x8f; }
+            else if (lead >= 0xf1 && lead <= 0xf3)  more = 3;
+            else                                    return false;
+
+            if (end - p < more || *p < low || *p > high)
+                return false;
+
+            for (int i = 0; i < more; ++i, ++p)
+                if ((*p & 0xc0) != 0x80)
+                    return false;
+        }
+
+        return true;
+    }
+
+    /** Every '&' starts a reference as XML has them: a name, a decimal or a hex
+        number, closed by ';'. The framework's parser steps past the end of the
+        text after a hex reference that is cut off. */
+    bool referencesAreWellFormed (const juce::uint8* p, size_t size)
+    {
+        const auto* end = p + size;
+        const auto isDigit = [] (juce::uint8 c) { return c >= '0' && c <= '9'; };
+        const auto isHex = [&] (juce::uint8 c) { return isDigit (c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
+        const auto isNameChar = [&] (juce::uint8 c)
+        {
+            return isDigit (c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c == '.' || c == '-';
+        };
+
+        while (p < end && (p = static_cast<const juce::uint8*> (std::memchr (p, '&', (size_t) (end - p)))) != nullptr)
+        {
+            enum { name, decimal, hex } kind = name;
+
+            if (++p < end && *p == '#')
+            {
+                kind = decimal;
+
+                if (++p < end && (*p == 'x' || *p == 'X'))
+                {
+                    kind = hex;
+                    ++p;
+                }
+            }
+
+            const auto* start = p;
+
+            while (p < end && (kind == hex ? isHex (*p) : kind == decimal ? isDigit (*p) : isNameChar (*p)))
+                ++p;
+
+            if (p == start || p == end || *p != ';')
+                return false;
+        }
+
+        return true;
+    }
+
     /** The settings file's root element, or nothing when the file is not what a
         settings file can be: a plain file of at most 64 KiB holding UTF-8 XML without
         a document type (which could pull in other files or expand without end) and
@@ -72,9 +150,12 @@ namespace
         if (! FileOps::readSmallFile (file, maxSize, content))
             return {};
 
-        // The framework's parser steps through UTF-8 trusting every lead byte,
-        // so a character cut off at the end would take it past the text.
-        if (! juce::CharPointer_UTF8::isValidString (static_cast<const char*> (content.getData()), (int) content.getSize()))
+        // The framework steps through UTF-8 trusting every lead byte and sizes
+        // copies by what it decodes, so a character cut off at the end, or one
+        // spelt in too many bytes, would take it past the text.
+        const auto* bytes = static_cast<const juce::uint8*> (content.getData());
+
+        if (! isWellFormedUtf8 (bytes, content.getSize()) || ! referencesAreWellFormed (bytes, content.getSize()))
             return {};
 
         const auto text = content.toString();

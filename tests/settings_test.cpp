@@ -343,6 +343,19 @@ TEST (Settings, OnlyASmallPlainXmlFileIsRead)
               text += " Important_Note:=\"x\xe2";
               ASSERT_TRUE (f.replaceWithData (text.data(), text.size()));
           } },
+        { "good settings with a character spelt in too many bytes", [=] (auto& f, auto& t)
+          {
+              // U+BF7B in four bytes: the framework would copy past its buffer.
+              auto text = movingVst3 (t).toStdString();
+              text.insert (text.find ("VST3_Path"), "Note=\"\xf0\x8b\xbd\xbb\" ");
+              ASSERT_TRUE (f.replaceWithData (text.data(), text.size()));
+          } },
+        { "good settings with a hex reference that is no number", [=] (auto& f, auto& t)
+          {
+              // Cut off at the end of the file, the framework would read past the text.
+              auto text = movingVst3 (t);
+              ASSERT_TRUE (f.replaceWithText (text.replace ("/>", ">&#xZ</Plugin_Manager_Settings>")));
+          } },
         { "good settings with an instruction inside the element", [=] (auto& f, auto& t)
           {
               auto text = movingVst3 (t);
