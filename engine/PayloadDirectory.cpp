@@ -1,5 +1,9 @@
 #include "PayloadDirectory.h"
 
+#include "Utf8.h"
+
+#include <cstring>
+
 namespace
 {
 juce::uint16 read16 (const juce::uint8* p) noexcept   { return (juce::uint16) (p[0] | (p[1] << 8)); }
@@ -84,6 +88,11 @@ bool readCentralDirectory (const PayloadArchive& archive, std::vector<DirectoryR
                                                   + read16 (bytes + localHeader + 28);
 
         if (dataStart > directoryStart || directoryStart - dataStart < compressedSize)
+            return false;
+
+        // Names are UTF-8, whole, and without NUL: the framework's strings copy
+        // past their ends on broken UTF-8, and a NUL would cut a name short.
+        if (! isWellFormedUtf8 (r + 46, nameLength) || std::memchr (r + 46, 0, nameLength) != nullptr)
             return false;
 
         DirectoryRecord record;

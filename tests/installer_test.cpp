@@ -485,6 +485,19 @@ TEST (Install, DamagedOrHostileArchivesLeaveTheOldBundle)
     const auto elsewhere = [] (const juce::File& root) { return root.getChildFile ("elsewhere"); };
     juce::File root;   // set per case, read by the symlink case
 
+    // An entry whose name holds these two bytes, in both of its records.
+    const auto nameWith = [&] (const char (&bytes)[3])
+    {
+        auto b = good.fixture().file ("Velquin.vst3\\Contents\\name_@@.txt", "named").build();
+        auto* p = static_cast<char*> (b.getData());
+
+        for (size_t i = 0; i + 1 < b.getSize(); ++i)
+            if (p[i] == '@' && p[i + 1] == '@')
+                std::memcpy (p + i, bytes, 2);
+
+        return b;
+    };
+
     const Case cases[] = {
         { "bad deflate data after good entries",
           [&] { return good.fixture().file ("Velquin.vst3\\Contents\\late.bin", ZipFixture::sampleContent (5000, 3)).withBadDeflateData().build(); } },
@@ -501,6 +514,8 @@ TEST (Install, DamagedOrHostileArchivesLeaveTheOldBundle)
         { "a link entry, then a file through it",
           [&] { return good.fixture().file ("Velquin.vst3\\Contents\\link", elsewhere (root).getFullPathName()).asSymbolicLink()
                            .file ("Velquin.vst3\\Contents\\link\\planted.txt", "planted").build(); } },
+        { "a name that is not UTF-8 (an overlong '/')", [&] { return nameWith ("\xc0\xaf"); } },
+        { "a name with a NUL in it",    [&] { return nameWith ("x\0"); } },
         { "a truncated archive",
           [&] { auto b = good.fixture().build(); b.setSize (b.getSize() - 30); return b; } },
         { "bytes that are no archive",
