@@ -49,12 +49,18 @@ namespace
         run ("xdotool windowsize " + id + " " + juce::String (w) + " " + juce::String (h));
 
         // The window manager answers with a configure event; wait until both sides agree.
+        // JUCE 7 reads X events only when its connection becomes readable, so one that
+        // Xlib queued while the framework was talking to the server (a repaint's sync)
+        // waits for the next event; a pointer move over the window, as a user's hand
+        // would make, delivers it.
         for (int i = 0; i < 100; ++i)
         {
             pump (50);
             const auto onServer = clientSize (id);
             if (onServer.getWidth() == content.getWidth() && onServer.getHeight() == content.getHeight())
                 break;
+            if (i % 10 == 9)
+                run ("xdotool mousemove --window " + id + " " + juce::String (i % 20) + " 5");
         }
         return clientSize (id);
     }
