@@ -660,11 +660,8 @@ TEST (Install, ReadOnlyTargetAndFullDiskLeaveTheOldBundle)
 
     const auto message = inChild ([&]() -> std::string
     {
-        if (auto failure = enterPrivateMounts(); ! failure.empty())
+        if (auto failure = enterPrivateTmpfs (m.folders[0].getFullPathName().toRawUTF8(), "512k"); ! failure.empty())
             return failure;
-
-        if (mount ("tmpfs", m.folders[0].getFullPathName().toRawUTF8(), "tmpfs", 0, "size=512k,mode=0755") != 0)
-            return "skip: could not mount a small tmpfs";
 
         m.installOld (0);
         const auto full = snapshot (m.folders[0]);
@@ -860,11 +857,8 @@ TEST (Install, AnotherUserSwappingOurEntriesForLinksCannotSteerRoot)
     const auto message = inChild ([&]() -> std::string
     {
         // On a tmpfs of our own: the race is about names, not about the disk's speed.
-        if (auto failure = enterPrivateMounts(); ! failure.empty())
+        if (auto failure = enterPrivateTmpfs (m.temp.get().getFullPathName().toRawUTF8(), "64m"); ! failure.empty())
             return failure;
-
-        if (mount ("tmpfs", m.temp.get().getFullPathName().toRawUTF8(), "tmpfs", 0, "size=64m,mode=0755") != 0)
-            return "skip: could not mount a tmpfs";
 
         const auto target = m.temp["shared"];
         const auto canary = m.temp["canary"];
@@ -977,11 +971,8 @@ TEST (Install, TwoProcessesInstallingTheSameFormatAtOnceAllSucceed)
     Machine m;
     const auto message = inChild ([&]() -> std::string
     {
-        if (auto failure = enterPrivateMounts(); ! failure.empty())
+        if (auto failure = enterPrivateTmpfs (m.temp.get().getFullPathName().toRawUTF8(), "64m"); ! failure.empty())
             return failure;
-
-        if (mount ("tmpfs", m.temp.get().getFullPathName().toRawUTF8(), "tmpfs", 0, "size=64m,mode=0755") != 0)
-            return "skip: could not mount a tmpfs";
 
         pid_t runners[2];
 
@@ -1042,11 +1033,8 @@ TEST (Install, UninstallLeavesTheWholeBundleOrNoneAndChecksTheDisk)
     // disk, and a busy shared disk would only make laying out the bundle slow.
     const auto killed = inChild ([&]() -> std::string
     {
-        if (auto failure = enterPrivateMounts(); ! failure.empty())
+        if (auto failure = enterPrivateTmpfs (m.temp.get().getFullPathName().toRawUTF8(), "256m"); ! failure.empty())
             return failure;
-
-        if (mount ("tmpfs", m.temp.get().getFullPathName().toRawUTF8(), "tmpfs", 0, "size=256m,mode=0755") != 0)
-            return "skip: could not mount a tmpfs";
 
         std::string failures;
 

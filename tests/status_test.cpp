@@ -110,6 +110,22 @@ namespace
         return juce::String (u16 (50)) + "." + juce::String (u16 (48)) + "."
              + juce::String (u16 (54)) + "." + juce::String (u16 (52));
     }
+
+    /** A PE32+ and a PE32 module, both of file version 3.14.159.2653. */
+    std::array<juce::File, 2> writeBothFixtures (TempFolder& temp)
+    {
+        std::array<juce::File, 2> modules { temp["fixture64.dll"], temp["fixture32.dll"] };
+
+        for (const auto pe32Plus : { true, false })
+        {
+            PeFixture fixture;
+            fixture.pe32Plus = pe32Plus;
+            fixture.fileVersion = { 3, 14, 159, 2653 };
+            writeBytes (modules[pe32Plus ? 0 : 1], fixture.build());
+        }
+
+        return modules;
+    }
 }
 
 //==============================================================================
@@ -160,15 +176,8 @@ TEST (PeVersion, AgreesWithPeres)
         EXPECT_EQ (peresExtractedFileVersion (module, temp.get().getChildFile ("peres" + juce::String (++checked))), ours);
     };
 
-    for (auto pe32Plus : { true, false })
-    {
-        PeFixture fixture;
-        fixture.pe32Plus = pe32Plus;
-        fixture.fileVersion = { 3, 14, 159, 2653 };
-        const auto module = temp[pe32Plus ? "fixture64.dll" : "fixture32.dll"];
-        writeBytes (module, fixture.build());
+    for (const auto& module : writeBothFixtures (temp))
         check (module, "3.14.159.2653");
-    }
 
     // The stand-in module the demo's CLAP payload carries.
     if (! isDemoProduct())
@@ -187,13 +196,8 @@ TEST (PeVersion, AgreesWithTheWindowsVersionApi)
     TempFolder temp;
     juce::StringArray modules;
 
-    for (auto pe32Plus : { true, false })
+    for (const auto& module : writeBothFixtures (temp))
     {
-        PeFixture fixture;
-        fixture.pe32Plus = pe32Plus;
-        fixture.fileVersion = { 3, 14, 159, 2653 };
-        const auto module = temp[pe32Plus ? "fixture64.dll" : "fixture32.dll"];
-        writeBytes (module, fixture.build());
         EXPECT_EQ (module.getVersion(), "3.14.159.2653");
         modules.add (module.getFullPathName());
     }

@@ -54,3 +54,16 @@ std::string enterPrivateMounts()
 
     return {};
 }
+
+std::string enterPrivateTmpfs (const char* path, const char* size)
+{
+    if (auto failure = enterPrivateMounts(); ! failure.empty())
+        return failure;
+
+    const auto options = std::string ("size=") + size + ",mode=0755";
+
+    if (mount ("tmpfs", path, "tmpfs", 0, options.c_str()) != 0)
+        return std::string ("skip: could not mount a tmpfs of ") + size;
+
+    return {};
+}

@@ -10,3 +10,7 @@ std::string inChild (const std::function<std::string()>& fn, unsigned timeoutSec
 
 /** In the child: a mount namespace of its own, invisible to the machine. */
 std::string enterPrivateMounts();
+
+/** In the child: enterPrivateMounts(), then a tmpfs of this size ("64m") over
+    the folder at path. Empty, or "skip: ..." when either cannot be done. */
+std::string enterPrivateTmpfs (const char* path, const char* size);

@@ -1,16 +1,13 @@
 #include "WindowManager.h"
 
-namespace
+juce::String commandOutput (const juce::String& command)
 {
-    juce::String output (const juce::String& command)
-    {
-        juce::ChildProcess p;
-        if (! p.start (juce::StringArray { "sh", "-c", command }))
-            return {};
-        auto text = p.readAllProcessOutput();
-        p.waitForProcessToFinish (10000);
-        return text;
-    }
+    juce::ChildProcess p;
+    if (! p.start (juce::StringArray { "sh", "-c", command }))
+        return {};
+    auto text = p.readAllProcessOutput();
+    p.waitForProcessToFinish (10000);
+    return text.trim();
 }
 
 WindowManager::WindowManager()
@@ -21,7 +18,7 @@ WindowManager::WindowManager()
     // openbox announces itself on the root window once it manages the screen.
     for (int i = 0; i < 200 && ! running; ++i)
     {
-        running = output ("xprop -root _NET_SUPPORTING_WM_CHECK").contains ("window id");
+        running = commandOutput ("xprop -root _NET_SUPPORTING_WM_CHECK").contains ("window id");
         if (! running)
             juce::Thread::sleep (50);
     }

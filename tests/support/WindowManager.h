@@ -2,6 +2,9 @@
 
 #include <juce_core/juce_core.h>
 
+/** What a shell command prints, trimmed; empty when it cannot start. */
+juce::String commandOutput (const juce::String& command);
+
 /** openbox on the current DISPLAY for the lifetime of the object: a real
     window manager that reads the size hints and answers outside requests. */
 class WindowManager

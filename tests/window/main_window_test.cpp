@@ -10,16 +10,6 @@ namespace
         juce::MessageManager::getInstance()->runDispatchLoopUntil (ms);
     }
 
-    juce::String run (const juce::String& command)
-    {
-        juce::ChildProcess p;
-        if (! p.start (juce::StringArray { "sh", "-c", command }))
-            return {};
-        auto text = p.readAllProcessOutput();
-        p.waitForProcessToFinish (10000);
-        return text.trim();
-    }
-
     // The window builds its content from the machine's paths, which the test
     // main has hidden under empty temporary filesystems.
     std::unique_ptr<oh_installerApplication::MainWindow> openWindow()
@@ -38,7 +28,7 @@ namespace
     juce::Rectangle<int> clientSize (const juce::String& id)
     {
         juce::StringPairArray g;
-        for (auto& line : juce::StringArray::fromLines (run ("xdotool getwindowgeometry --shell " + id)))
+        for (auto& line : juce::StringArray::fromLines (commandOutput ("xdotool getwindowgeometry --shell " + id)))
             g.set (line.upToFirstOccurrenceOf ("=", false, false), line.fromFirstOccurrenceOf ("=", false, false));
         return { g["WIDTH"].getIntValue(), g["HEIGHT"].getIntValue() };
     }
@@ -46,7 +36,7 @@ namespace
     // Asks from outside, as a user's drag on the frame would through the window manager.
     juce::Rectangle<int> resizeFromOutside (const juce::String& id, juce::Component& content, int w, int h)
     {
-        run ("xdotool windowsize " + id + " " + juce::String (w) + " " + juce::String (h));
+        commandOutput ("xdotool windowsize " + id + " " + juce::String (w) + " " + juce::String (h));
 
         // The window manager answers with a configure event; wait until both sides agree.
         // JUCE 7 reads X events only when its connection becomes readable, so one that
@@ -60,7 +50,7 @@ namespace
             if (onServer.getWidth() == content.getWidth() && onServer.getHeight() == content.getHeight())
                 break;
             if (i % 10 == 9)
-                run ("xdotool mousemove --window " + id + " " + juce::String (i % 20) + " 5");
+                commandOutput ("xdotool mousemove --window " + id + " " + juce::String (i % 20) + " 5");
         }
         return clientSize (id);
     }
@@ -84,7 +74,7 @@ TEST (MainWindow, OpensCentredWithASquareContentOf600AndThePlume)
     EXPECT_NEAR (window->getBounds().getCentreY(), display.getCentreY(), 1);
 
     // _NET_WM_ICON: width, height, then ARGB pixels; the plume is blue on transparent.
-    const auto icon = run ("xprop -id " + windowId (*window) + " -notype 32c _NET_WM_ICON");
+    const auto icon = commandOutput ("xprop -id " + windowId (*window) + " -notype 32c _NET_WM_ICON");
     const auto values = juce::StringArray::fromTokens (icon.fromFirstOccurrenceOf ("=", false, false), ",", "");
     ASSERT_GT (values.size(), 2 + 128 * 128 - 1) << icon.substring (0, 200);
     EXPECT_EQ (values[0].trim().getIntValue(), 128);
@@ -113,7 +103,7 @@ TEST (MainWindow, UnderAWindowManagerOutsideResizesKeepTheClientSquareAndAtLeast
     const auto id = windowId (*window);
 
     // What the window manager reads.
-    const auto hints = run ("xprop -id " + id + " WM_NORMAL_HINTS");
+    const auto hints = commandOutput ("xprop -id " + id + " WM_NORMAL_HINTS");
     EXPECT_TRUE (hints.contains ("program specified minimum size: 128 by 128")) << hints;
     EXPECT_TRUE (hints.contains ("program specified minimum aspect ratio: 1/1")) << hints;
     EXPECT_TRUE (hints.contains ("program specified maximum aspect ratio: 1/1")) << hints;
@@ -140,5 +130,5 @@ TEST (MainWindow, UnderAWindowManagerOutsideResizesKeepTheClientSquareAndAtLeast
     }
 
     // The hints survive the moves and resizes the framework makes.
-    EXPECT_TRUE (run ("xprop -id " + id + " WM_NORMAL_HINTS").contains ("program specified maximum aspect ratio: 1/1"));
+    EXPECT_TRUE (commandOutput ("xprop -id " + id + " WM_NORMAL_HINTS").contains ("program specified maximum aspect ratio: 1/1"));
 }
