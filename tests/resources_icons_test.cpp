@@ -104,7 +104,8 @@ juce::String textOf (const IconCase& icon)
 
 juce::File sourceFolder()
 {
-    return juce::File (__FILE__).getParentDirectory().getSiblingFile ("resources");
+    // Not __FILE__: a compiler cache may hand the compiler a relative path.
+    return juce::File (OH_RESOURCES_DIR);
 }
 }
 
