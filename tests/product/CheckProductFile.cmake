@@ -8,6 +8,7 @@
 cmake_minimum_required (VERSION 3.22)
 if (PROBE)
     set (PROJECT_SOURCE_DIR "${SOURCE_DIR}")
+    set (CMAKE_BINARY_DIR "${OUT_DIR}")   # script mode sets it to the working folder
     set (PROJECT_VERSION 0.0.0)
     include ("${SOURCE_DIR}/cmake/Product.cmake")
     message ("suffix=[${OH_PLATFORM_SUFFIX}] bundles=[${OH_PRODUCT_BUNDLE_DIR}]")
@@ -72,9 +73,9 @@ foreach (i RANGE 0 ${last} 4)
         string (TOLOWER "${system}" platform)
         set (expected "${expected_${platform}}")
         execute_process (
-            COMMAND "${CMAKE_COMMAND}" -DPROBE=ON "-DSOURCE_DIR=${SOURCE_DIR}" "-DCMAKE_BINARY_DIR=${WORK_DIR}/out"
+            COMMAND "${CMAKE_COMMAND}" -DPROBE=ON "-DSOURCE_DIR=${SOURCE_DIR}" "-DOUT_DIR=${WORK_DIR}/out"
                     "-DCMAKE_SYSTEM_NAME=${system}" "-DOH_PRODUCT_FILE=${product}" -P "${CMAKE_CURRENT_LIST_FILE}"
-            RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
+            WORKING_DIRECTORY "${WORK_DIR}" RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
         string (REPLACE "\n" " " out "${out}")
         string (REGEX REPLACE " +" " " out "${out}")
         if (expected MATCHES "^!(.*)")
