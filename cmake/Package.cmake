@@ -63,11 +63,8 @@ into, or removes it from, the machine-wide VST3, CLAP and AAX plug-in folders.
 It asks for an administrator's password through pkexec when started from the
 desktop menu.")
 set (CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}")
-# The same package from the same files: folders 0755 whatever the umask, and
-# every time in it from SOURCE_DATE_EPOCH (scripts/package sets the last
-# commit's time).
-set (oh_folder_mode OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-set (CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${oh_folder_mode})
-set (CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${oh_folder_mode})
+# Run cpack through scripts/package: CPack's staging folders and the package's
+# own members take their modes from the umask (which the script fixes), and
+# every time from SOURCE_DATE_EPOCH (which the script sets: the last commit's).
 set (CPACK_THREADS 2)
 include (CPack)
