@@ -414,7 +414,7 @@ juce::File siblingTool (const char* name)
     // The payload tools are built next to the benchmark, in the build tree.
     return juce::File::getSpecialLocation (juce::File::currentExecutableFile)
                .getParentDirectory().getParentDirectory()
-               .getChildFile ("scripts/payload").getChildFile (name);
+               .getChildFile ("tools/payload").getChildFile (name);
 }
 
 void scalingRun (const Options& options, const juce::File& base)

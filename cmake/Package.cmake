@@ -63,5 +63,8 @@ into, or removes it from, the machine-wide VST3, CLAP and AAX plug-in folders.
 It asks for an administrator's password through pkexec when started from the
 desktop menu.")
 set (CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}")
+# Run cpack through scripts/package: CPack's staging folders and the package's
+# own members take their modes from the umask (which the script fixes), and
+# every time from SOURCE_DATE_EPOCH (which the script sets: the last commit's).
 set (CPACK_THREADS 2)
 include (CPack)

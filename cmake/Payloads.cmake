@@ -21,7 +21,7 @@ if (CMAKE_CROSSCOMPILING)
     include (ExternalProject)
     set (oh_host_tools_dir "${CMAKE_BINARY_DIR}/host-tools")
     ExternalProject_Add (oh_host_tools
-        SOURCE_DIR "${PROJECT_SOURCE_DIR}/cmake/HostTools"
+        SOURCE_DIR "${PROJECT_SOURCE_DIR}/tools/HostTools"
         BINARY_DIR "${oh_host_tools_dir}"
         CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
         INSTALL_COMMAND ""
@@ -35,7 +35,7 @@ if (CMAKE_CROSSCOMPILING)
         add_dependencies (${tool} oh_host_tools)
     endforeach()
 else()
-    add_subdirectory (scripts/payload)
+    add_subdirectory (tools/payload)
 endif()
 
 set (oh_payload_dir "${CMAKE_BINARY_DIR}/payloads")
@@ -136,7 +136,7 @@ if (OH_BUILD_TESTS AND NOT CMAKE_CROSSCOMPILING)
     add_test (NAME payload_packer_rules
         COMMAND "${CMAKE_COMMAND}" "-DPACK=$<TARGET_FILE:oh_payload_pack>"
                 "-DWORK_DIR=${CMAKE_BINARY_DIR}/payload-packer-check"
-                -P "${PROJECT_SOURCE_DIR}/scripts/payload/CheckPacker.cmake")
+                -P "${PROJECT_SOURCE_DIR}/tools/payload/CheckPacker.cmake")
 endif()
 
 # An independent PE reader (Debian's pev) must find file version 1.0.0.0 in
@@ -155,7 +155,7 @@ if (OH_BUILD_TESTS AND OH_DEMO_PRODUCT AND NOT CMAKE_CROSSCOMPILING)
             add_test (NAME payload_module_version_${format}
                 COMMAND "${CMAKE_COMMAND}" "-DPERES=${OH_PERES}" "-DMODULE=${module}"
                         "-DWORK_DIR=${CMAKE_BINARY_DIR}/payload-version-check/${format}" "-DEXPECTED=1.0.0.0"
-                        -P "${PROJECT_SOURCE_DIR}/scripts/payload/CheckModuleVersion.cmake")
+                        -P "${PROJECT_SOURCE_DIR}/tools/payload/CheckModuleVersion.cmake")
         endforeach()
     else()
         message (STATUS "pev (peres) not found: the payload module version tests are skipped")

@@ -1,6 +1,8 @@
 # The product this installer carries, read from one file: product.json at the
 # top of the tree, or the file named by OH_PRODUCT_FILE. Relative paths in it
-# are relative to the file's own folder. See docs/making-your-installer.md.
+# are relative to the file's own folder. "platformSuffix" and "bundleDir" may
+# differ per platform: {"linux": ..., "windows": ...}; a plain string serves
+# both. See docs/making-your-installer.md.
 #
 # Sets, for the rest of the build (and the Windows resources):
 #   OH_PRODUCT_NAME, OH_PRODUCT_DISPLAY_NAME (underscores turned into blanks),
@@ -24,21 +26,49 @@ function (oh_product_fail rule)
     message (FATAL_ERROR "${oh_product_file}: ${rule}")
 endfunction()
 
-# oh_product_read (<variable> <key> [OPTIONAL <default>])
+# The platform this build is for, as a key of per-platform values.
+if (CMAKE_SYSTEM_NAME STREQUAL "Windows")
+    set (oh_platform windows)
+else()
+    set (oh_platform linux)
+endif()
+
+# oh_product_read (<variable> <key> [OPTIONAL <default>] [PER_PLATFORM])
+# PER_PLATFORM: the value may also be an object {"linux": ..., "windows": ...};
+# a plain value then serves both platforms.
 function (oh_product_read variable key)
-    cmake_parse_arguments (ARG "" "OPTIONAL" "" ${ARGN})
+    cmake_parse_arguments (ARG "PER_PLATFORM" "OPTIONAL" "" ${ARGN})
     string (JSON type ERROR_VARIABLE error TYPE "${oh_product_json}" "${key}")
     if (error)
-        if (DEFINED ARG_OPTIONAL)
+        # An empty default leaves ARG_OPTIONAL undefined: ask for the word.
+        if ("OPTIONAL" IN_LIST ARGN)
             set (${variable} "${ARG_OPTIONAL}" PARENT_SCOPE)
             return()
         endif()
         oh_product_fail ("\"${key}\" is missing")
     endif()
+    set (path "${key}")
+    if (ARG_PER_PLATFORM AND type STREQUAL "OBJECT")
+        # Only the two platforms' keys: a misspelt one would silently not apply.
+        string (JSON count LENGTH "${oh_product_json}" "${key}")
+        math (EXPR last "${count} - 1")
+        foreach (index RANGE ${last})
+            string (JSON platform MEMBER "${oh_product_json}" "${key}" ${index})
+            if (NOT platform MATCHES "^(linux|windows)$")
+                oh_product_fail ("rule \"${key}\": a string, or an object with \"linux\" and \"windows\" (got key \"${platform}\")")
+            endif()
+        endforeach()
+        string (JSON type ERROR_VARIABLE error TYPE "${oh_product_json}" "${key}" "${oh_platform}")
+        if (error)
+            oh_product_fail ("rule \"${key}\": no \"${oh_platform}\" value for this ${oh_platform} build")
+        endif()
+        set (path "${key}" "${oh_platform}")
+        set (key "${key}.${oh_platform}")
+    endif()
     if (NOT type STREQUAL "STRING" AND NOT type STREQUAL "NUMBER")
         oh_product_fail ("\"${key}\" must be a string")
     endif()
-    string (JSON value GET "${oh_product_json}" "${key}")
+    string (JSON value GET "${oh_product_json}" ${path})
     set (${variable} "${value}" PARENT_SCOPE)
 endfunction()
 
@@ -49,13 +79,13 @@ endif()
 
 oh_product_read (OH_PRODUCT_NAME name)
 oh_product_read (OH_PRODUCT_VERSION version)
-oh_product_read (OH_PLATFORM_SUFFIX platformSuffix)
+oh_product_read (OH_PLATFORM_SUFFIX platformSuffix PER_PLATFORM)
 oh_product_read (OH_PRODUCT_PAGE_URL productPageUrl)
 oh_product_read (OH_MANUAL_URL manualUrl)
 oh_product_read (OH_DISCORD_URL discordUrl)
 oh_product_read (OH_SUPPORT_MAIL_URL supportMailUrl)
 oh_product_read (oh_eula eulaFile)
-oh_product_read (oh_bundles bundleDir OPTIONAL "")
+oh_product_read (oh_bundles bundleDir OPTIONAL "" PER_PLATFORM)
 oh_product_read (OH_COMPANY_NAME companyName)
 oh_product_read (OH_STAND_IN_MODULE_SIZE standInModuleSize OPTIONAL 0)
 
@@ -70,10 +100,11 @@ if (NOT OH_PRODUCT_NAME MATCHES "^[ -~]+$" OR OH_PRODUCT_NAME MATCHES "[\\/:*?\"
 endif()
 string (REPLACE "_" " " OH_PRODUCT_DISPLAY_NAME "${OH_PRODUCT_NAME}")
 
-foreach (key IN ITEMS version platformSuffix companyName)
-    string (JSON value GET "${oh_product_json}" "${key}")
-    if (NOT value MATCHES "^[ -~]*$")
-        oh_product_fail ("rule \"${key}\": printable ASCII only (got \"${value}\")")
+foreach (pair IN ITEMS "version=OH_PRODUCT_VERSION" "platformSuffix=OH_PLATFORM_SUFFIX" "companyName=OH_COMPANY_NAME")
+    string (REGEX MATCH "^[^=]+" key "${pair}")
+    string (REGEX REPLACE "^[^=]+=" "" variable "${pair}")
+    if (NOT "${${variable}}" MATCHES "^[ -~]*$")
+        oh_product_fail ("rule \"${key}\": printable ASCII only (got \"${${variable}}\")")
     endif()
 endforeach()
 if (OH_PRODUCT_VERSION STREQUAL "" OR OH_COMPANY_NAME STREQUAL "")

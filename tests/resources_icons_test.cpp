@@ -1,5 +1,6 @@
 #include "BinaryData.h"
 #include "Palette.h"
+#include "support/DemoFacts.h"
 
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -104,8 +105,7 @@ juce::String textOf (const IconCase& icon)
 
 juce::File sourceFolder()
 {
-    // Not __FILE__: a compiler cache may hand the compiler a relative path.
-    return juce::File (OH_RESOURCES_DIR);
+    return buildMachineFile (OH_SOURCE_DIR).getChildFile ("resources");
 }
 }
 

@@ -135,6 +135,15 @@ class ExecutableResources(unittest.TestCase):
         self.assertTrue(imported)
         self.assertEqual(imported - system, set())
 
+    def test_same_bytes_from_any_build_folder_at_any_time(self):
+        # No link time in the headers...
+        self.assertEqual(self.pe.FILE_HEADER.TimeDateStamp, 0)
+        self.assertEqual(self.pe.DIRECTORY_ENTRY_RESOURCE.struct.TimeDateStamp, 0)
+        # ...and neither the source nor the build folder in the bytes.
+        data = EXE.read_bytes()
+        for folder in (ART.resolve().parents[2], EXE.resolve().parents[1]):
+            self.assertFalse(str(folder).encode() in data, f"{folder} is in the executable")
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
