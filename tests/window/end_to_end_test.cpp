@@ -144,7 +144,7 @@ TEST_F (OnScreen, HoverHintsFollowTheTable)
 {
     // Right after construction SELECT_ALL keeps the version text.
     hover ("SELECT_ALL");
-    EXPECT_EQ (main->getHintText(), "1.0.5");
+    EXPECT_EQ (main->getHintText(), OH_PROJECT_VERSION);
 
     ASSERT_TRUE (bundlePath (main->getFormatFolders()[1], Product::displayName(), 1).create());
 
