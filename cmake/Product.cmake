@@ -148,6 +148,35 @@ else()
 endif()
 
 #===============================================================================
+# The package's identity: sets OH_PACKAGE_NAME and OH_APP_ID. Every installed
+# file's name follows from them, so two products' packages share no file; the
+# package version is the product's version, so the next one upgrades it.
+oh_product_read (OH_PACKAGE_NAME packageName)
+oh_product_read (OH_APP_ID appId)
+
+# Debian's rule for package names: lower-case letters, digits, + - ., at least
+# two characters, starting with a letter or digit.
+if (NOT OH_PACKAGE_NAME MATCHES "^[a-z0-9][a-z0-9+.-]+$")
+    oh_product_fail ("rule \"packageName\": a Debian package name: lower-case letters, digits, + - and ., at least two, starting with a letter or digit (got \"${OH_PACKAGE_NAME}\")")
+endif()
+
+# Reverse-DNS, as D-Bus names, desktop ids, AppStream and polkit all read it:
+# at least three parts of letters, digits and _, none starting with a digit;
+# no - (D-Bus activation and Flatpak refuse it).
+string (LENGTH "${OH_APP_ID}" oh_app_id_length)
+if (NOT OH_APP_ID MATCHES "^[A-Za-z_][A-Za-z0-9_]*(\\.[A-Za-z_][A-Za-z0-9_]*)(\\.[A-Za-z_][A-Za-z0-9_]*)+$"
+    OR oh_app_id_length GREATER 255)
+    oh_product_fail ("rule \"appId\": a reverse-DNS id such as com.example.SynthInstaller: three or more parts of letters, digits and _, none starting with a digit, at most 255 characters (got \"${OH_APP_ID}\")")
+endif()
+
+# The version is the package's too: Debian's upstream version (a digit first,
+# then letters, digits and . + ~, a - only before a non-empty revision). No
+# epoch: the version is also shown in the window's header.
+if (NOT OH_PRODUCT_VERSION MATCHES "^[0-9][A-Za-z0-9.+~-]*$" OR OH_PRODUCT_VERSION MATCHES "-$")
+    oh_product_fail ("rule \"version\": a Debian version, because it versions the package: a digit first, then letters, digits and . + ~ - , not ending in - (got \"${OH_PRODUCT_VERSION}\")")
+endif()
+
+#===============================================================================
 # The generated catalogue: the values as C++ constants, the licence as text.
 function (oh_cpp_literal variable text)
     string (REPLACE "\\" "\\\\" text "${text}")

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ManagerInfo.h"   // the manager's own name and version: Manager::name, Manager::version
 #include "ProductInfo.h"
 
 #include <juce_core/juce_core.h>
@@ -35,12 +36,6 @@ namespace Product
     juce::String displayName (const juce::String& name = rawName);
 }
 
-/** The manager's own name and version. */
-namespace Manager
-{
-    inline constexpr const char* name = "oh_installer";
-    inline constexpr const char* version = "1.0.5";
-}
 
 //==============================================================================
 /** Default target folders below the given base, entry k for format k. On

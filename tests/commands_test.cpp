@@ -118,7 +118,7 @@ TEST_F (CommandsFixture, ShiftFollowsTheShiftBitWhateverElseIsHeld)
 
 TEST_F (CommandsFixture, AButtonNotUnderTheMouseClearsTheHint)
 {
-    EXPECT_EQ (main.getHintText(), "1.0.5");
+    EXPECT_EQ (main.getHintText(), OH_PROJECT_VERSION);
 
     // Headless nothing is under the mouse: every state change clears, SELECT_ALL included.
     for (auto name : { "SELECT_ALL", "VST3", "INSTALL" })

@@ -35,7 +35,7 @@ TEST (MainComponent, NineInvisibleButtonsThenTheHintLine)
 
     auto* hint = dynamic_cast<juce::Label*> (children[9]);
     ASSERT_NE (hint, nullptr);
-    EXPECT_EQ (hint->getText(), "1.0.5");
+    EXPECT_EQ (hint->getText(), OH_PROJECT_VERSION);
     EXPECT_EQ (hint->getJustificationType(), juce::Justification::centred);
     EXPECT_EQ (hint->findColour (juce::Label::textColourId), juce::Colour (0x80aaa6a6));
 

@@ -421,7 +421,7 @@ TEST (Panels, SupportPaintsTilesTextsAndTheAboutSectionInOrder)
     EXPECT_EQ (joined (discordLines), discordText);
     EXPECT_EQ (joined (mailLines), mailText);
     ASSERT_GE (aboutLines.size(), 2u);
-    EXPECT_EQ (aboutLines[0].text, "The Oakhaze Plugin Manager v1.0.5 cross-platform installater.");
+    EXPECT_EQ (aboutLines[0].text, "The Oakhaze Plugin Manager v" OH_PROJECT_VERSION " cross-platform installater.");
     EXPECT_TRUE (aboutLines[1].text.startsWith ("Feel free to drop us a line")) << "the line feed starts a line";
     EXPECT_TRUE (aboutLines.back().text.endsWith (juce::File ("/opt/Oakhaze").getFullPathName() + "/PluginManagerSettings.txt"));
 
@@ -463,7 +463,7 @@ TEST (Panels, AboutTextIsBuiltFromTheSettingsFolderAtEveryPaint)
 
     support.settingsFolder = juce::File ("/opt/Oakhaze");
     EXPECT_EQ (support.getAboutText(),
-               "The Oakhaze Plugin Manager v1.0.5 cross-platform installater. \nFeel free to drop us a line if you have "
+               "The Oakhaze Plugin Manager v" OH_PROJECT_VERSION " cross-platform installater. \nFeel free to drop us a line if you have "
                "any suggestions or questions concerning its use. You can edit the default installation paths in the "
                "text file found at " + juce::File ("/opt/Oakhaze").getFullPathName() + "/PluginManagerSettings.txt");
     EXPECT_TRUE (lastAboutLine().endsWith (juce::File ("/opt/Oakhaze").getFullPathName() + "/PluginManagerSettings.txt")) << lastAboutLine();

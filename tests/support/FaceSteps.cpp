@@ -134,7 +134,7 @@ std::vector<FaceStep> expectedFace (const FaceState& st)
     b.word ("6 OAK", Palette::textColour, 4, "OAK", at (4, 5));
     b.word ("7 HAZE", muted, 4, "HAZE", at (13, 5));
     b.word ("8 PLUGIN MANAGER", mutedHalf, 3, "PLUGIN MANAGER", at (75, 4));
-    b.word ("9 manager version", mutedHalf, 2, "v1.0.5", at (75, 6));
+    b.word ("9 manager version", mutedHalf, 2, "v" OH_PROJECT_VERSION, at (75, 6));
     b.word ("10 FORMATS", muted, 4, "FORMATS", at (4, 26));
     b.shape ("10 rule", Kind::rect, muted, { 4 * s, 27.5f * s, 92 * s, 0.25f * s });
     b.word ("11 EXTRAS", muted, 4, "EXTRAS", at (4, 70));

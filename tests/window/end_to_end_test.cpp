@@ -144,7 +144,7 @@ TEST_F (OnScreen, HoverHintsFollowTheTable)
 {
     // Right after construction SELECT_ALL keeps the version text.
     hover ("SELECT_ALL");
-    EXPECT_EQ (main->getHintText(), "1.0.5");
+    EXPECT_EQ (main->getHintText(), OH_PROJECT_VERSION);
 
     ASSERT_TRUE (bundlePath (main->getFormatFolders()[1], Product::displayName(), 1).create());
 
@@ -564,6 +564,30 @@ TEST (EndToEnd, TheRoadOfOneInstall)
     shot = shotWhen ([&] (auto& im) { return captionReads (im, "INSTALL"); });
     EXPECT_NEAR (captionWidth (shot), regularFont (15.0f).getStringWidthFloat ("INSTALL"), 3);
     EXPECT_TRUE (closeTo (tileColour (shot), background.overlaidWith (muted.withAlpha ((juce::uint8) 89)))) << describe (tileColour (shot));
+}
+
+// A dock matches the running window to its menu entry by the entry's
+// StartupWMClass; a mismatch shows a second, unpinnable icon.
+TEST (EndToEnd, TheDesktopEntryNamesTheWindowsClass)
+{
+    const auto entry = juce::StringArray::fromLines (juce::File (OH_DESKTOP_ENTRY_PATH).loadFileAsString());
+    juce::String startupClass;
+    for (auto& line : entry)
+        if (line.startsWith ("StartupWMClass="))
+            startupClass = line.fromFirstOccurrenceOf ("=", false, false);
+    ASSERT_TRUE (startupClass.isNotEmpty()) << OH_DESKTOP_ENTRY_PATH;
+
+    RealWindow window;
+    ASSERT_TRUE (window.id.isNotEmpty()) << "the program's window did not show";
+
+    // WM_CLASS(STRING) = "<instance>", "<class>"
+    const auto wmClass = run ("xprop -id " + window.id + " WM_CLASS");
+    juce::StringArray parts;
+    parts.addTokens (wmClass.fromFirstOccurrenceOf ("=", false, false), ",", "\"");
+    parts.trim();
+    parts.removeEmptyStrings();
+    ASSERT_EQ (parts.size(), 2) << wmClass;
+    EXPECT_EQ (parts[1].unquoted(), startupClass) << wmClass;
 }
 
 //==============================================================================

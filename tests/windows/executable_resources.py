@@ -17,6 +17,7 @@ import pefile
 
 EXE = Path(sys.argv.pop(1))
 ART = Path(sys.argv.pop(1))
+VERSION = sys.argv.pop(1)   # project (VERSION), the manager's one version
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 
@@ -79,14 +80,15 @@ class ExecutableResources(unittest.TestCase):
         self.assertEqual(strings, {
             "CompanyName": "Oakhaze, Inc.",
             "FileDescription": "oh_installer",
-            "FileVersion": "1.0.5",
+            "FileVersion": VERSION,
             "ProductName": "oh_installer",
-            "ProductVersion": "1.0.5",
+            "ProductVersion": VERSION,
         })
 
         fixed = self.pe.VS_FIXEDFILEINFO[0]
         words = lambda ms, ls: (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
-        self.assertEqual(words(fixed.FileVersionMS, fixed.FileVersionLS), (1, 0, 5, 0))
+        self.assertEqual(words(fixed.FileVersionMS, fixed.FileVersionLS),
+                         tuple(int(part) for part in (VERSION.split(".") + ["0"] * 4)[:4]))
         self.assertEqual(words(fixed.ProductVersionMS, fixed.ProductVersionLS), (0, 0, 0, 0))
 
     def test_two_identical_icon_groups_from_the_plume_artwork(self):
