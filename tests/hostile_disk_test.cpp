@@ -504,6 +504,28 @@ TEST (HostileDisk, DeletingABundleNeverCrossesIntoAnotherFileSystem)
 }
 
 //==============================================================================
+// Only the new bundle and the staging folder are synced before the swap: an
+// old bundle that a killed run left set aside, moved into the staging folder
+// to go with it, may hold anything (here a pipe) and must not stop the install.
+TEST (HostileDisk, AnOldBundleMovedInIsNeverSynced)
+{
+    TempFolder temp;
+    const auto folder = temp["VST3"];
+    const auto target = folder.getFullPathName().toStdString();
+    const Payload payload;
+
+    ASSERT_TRUE (layOutBundle (target + "/Velquin.vst3", "current"));
+    ASSERT_TRUE (layOutBundle (target + "/.Velquin.vst3.oh-aside", "set aside"));
+    ASSERT_EQ (mkfifo ((target + "/.Velquin.vst3.oh-aside/Contents/pipe").c_str(), 0600), 0);
+
+    EXPECT_TRUE (runVst3 (folder, false, payload));
+
+    const auto after = rawTree (target);
+    EXPECT_EQ (under (after, "Velquin.vst3", true).count ("Velquin.vst3/Contents/x86_64-win/Velquin.vst3"), 1u);
+    EXPECT_TRUE (under (after, ".Velquin.vst3.oh-aside", true).empty()) << "the old copy goes with the staging folder";
+}
+
+//==============================================================================
 // Two entries of the same name (separators and case aside) would let the
 // second replace the first: such an archive is refused, the old bundle stays.
 TEST (HostileDisk, ArchivesWithAnEntryNameTwiceAreRefused)
