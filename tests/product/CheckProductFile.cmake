@@ -21,7 +21,7 @@ file (WRITE "${WORK_DIR}/EULA.txt" "Terms.\n")
 
 set (base [["name": "Probe", "version": "1.2.3", "productPageUrl": "https://p.example.com",
     "manualUrl": "https://p.example.com/m.pdf", "discordUrl": "https://discord.gg/p",
-    "supportMailUrl": "mailto:help@p.example.com", "eulaFile": "EULA.txt", "companyName": "P Ltd."]])
+    "supportMailUrl": "mailto:help@p.example.com", "eulaFile": "EULA.txt", "companyName": "P Ltd.", "packageName": "probe-installer", "appId": "com.example.probe.Installer"]])
 
 # case name | platformSuffix and bundleDir members | linux result | windows result
 # A result is "suffix|bundle folder below WORK_DIR" or "!" and the words the refusal must hold.
