@@ -5,6 +5,7 @@
 #include "FileOps.h"
 #include "InstallerHooks.h"
 #include "PayloadDirectory.h"
+#include "RunLog.h"
 
 #include <memory>
 #include <vector>
@@ -390,14 +391,22 @@ bool processSelectedFormats (PerFormat<bool>& selection,
     bool processedAny = false;
     bool allSucceeded = true;
     EntryWriter writer;   // shared by the formats
+    PerFormat<RunLog::Failure> failures;
 
     // A staged format is finished after the next one is staged: its data goes to
     // the disk while the next archive is inflated, and its sync finds it there.
     std::unique_ptr<StagedInstall> pending;
+    int pendingFormat = 0;
     const auto finishPending = [&]
     {
         if (pending != nullptr)
-            allSucceeded = finishInstall (*pending) && allSucceeded;
+        {
+            auto& failure = failures[(size_t) pendingFormat];
+            const RunLog::FailureScope scope (failure);
+            const bool ok = finishInstall (*pending);
+            RunLog::formatProcessed (pendingFormat, false, folders[(size_t) pendingFormat], ok, failure);
+            allSucceeded = ok && allSucceeded;
+        }
 
         pending.reset();
     };
@@ -414,8 +423,14 @@ bool processSelectedFormats (PerFormat<bool>& selection,
         // An empty folder has no bundle path: the format fails, the disk is untouched.
         const auto bundle = bundlePath (folders[index], productName, k);
         bool ok = false;
+        const RunLog::FailureScope scope (failures[index]);
 
-        if (bundle != juce::File())
+        if (bundle == juce::File())
+        {
+            RunLog::noteFailure (RunLog::Step::openTarget, {}, 0);
+            RunLog::formatProcessed (k, uninstall, folders[index], false, failures[index]);
+        }
+        else
         {
             const auto& folder = folders[index];
             const auto name = bundleName (productName, k);
@@ -423,12 +438,14 @@ bool processSelectedFormats (PerFormat<bool>& selection,
             if (uninstall)
             {
                 ok = uninstallFormat (folder, name);
+                RunLog::formatProcessed (k, true, folder, ok, failures[index]);
             }
             else
             {
                 auto staged = stageInstall (folder, name, payloads[index], writer);
                 finishPending();
                 pending = std::move (staged);
+                pendingFormat = k;
                 ok = true;   // counted when it is finished
             }
         }

@@ -160,9 +160,13 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
     resolved.formatFolders = defaultFolders;
 
     const auto settingsFile = resolved.settingsFolder.getChildFile (settingsFileName);
+    resolved.settingsFile = settingsFile;
 
     if (! isTrustedByThisProcess (resolved.settingsFolder) || ! isTrustedByThisProcess (settingsFile))
+    {
+        resolved.ignoredBecause = "it or its folder may be changed by others than the administrators";
         return resolved;
+    }
 
     if (settingsFile.existsAsFile())
     {
@@ -170,7 +174,12 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
         const auto root = readSettingsFile (settingsFile);
 
         if (root == nullptr)
+        {
+            resolved.ignoredBecause = "not a settings file (UTF-8 XML of at most 64 KiB, no document type)";
             return resolved;
+        }
+
+        resolved.fromSettingsFile = true;
 
         for (int k = 0; k < numFormats; ++k)
         {
@@ -189,6 +198,8 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
     // the file's name is left alone, and the defaults hold for this run.
     if (! settingsFile.exists() && ! settingsFile.isSymbolicLink())
         writeDefaults (settingsFile, defaultFolders);
+    else
+        resolved.ignoredBecause = "not a plain file";
 
     return resolved;
 }
