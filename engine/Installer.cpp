@@ -145,10 +145,25 @@ bool writeFileEntry (const Handle& folder, const juce::String& name, const Direc
     auto file = FileOps::createFile (folder, name);
 
     if (! file)
+    {
+        RunLog::noteFailure (RunLog::Step::stage, record.name);
         return false;
+    }
 
-    const bool ok = writer.write (record, file)
-                     && FileOps::setTimes (file, record.time());
+    // Content that does not check out leaves no system error; a failed write does.
+    RunLog::restoreLastSystemError (0);
+
+    if (! writer.write (record, file))
+    {
+        const auto error = RunLog::lastSystemError();
+        RunLog::noteFailure (error == 0 ? RunLog::Step::verify : RunLog::Step::stage, record.name, error);
+        return false;
+    }
+
+    const bool ok = FileOps::setTimes (file, record.time());
+
+    if (! ok)
+        RunLog::noteFailure (RunLog::Step::stage, record.name);
 
     // On its way to the disk while the next entries are inflated; synced with the rest.
     if (ok && durableAtAll())
@@ -165,21 +180,32 @@ bool extractInto (const PayloadArchive& payload, const Handle& staging, const ju
     std::vector<DirectoryRecord> records;
 
     if (! readCentralDirectory (payload, records) || records.empty())
+    {
+        RunLog::noteFailure (RunLog::Step::verify, {}, 0);
         return false;
+    }
 
     for (const auto& record : records)
     {
         juce::StringArray parts;
 
         if (! splitEntryName (record, bundleFileName, parts))
+        {
+            RunLog::noteFailure (RunLog::Step::verify, record.name, 0);
             return false;
+        }
 
         const auto folderDepth = record.isDirectory ? parts.size() : parts.size() - 1;
         Handle folder;
 
         for (int i = 0; i < folderDepth; ++i)
+        {
             if (! (folder = FileOps::makeFolder (i == 0 ? staging : folder, parts[i])))
+            {
+                RunLog::noteFailure (RunLog::Step::stage, parts.joinIntoString ("/", 0, i + 1));
                 return false;
+            }
+        }
 
         if (! record.isDirectory && ! writeFileEntry (folderDepth == 0 ? staging : folder, parts[parts.size() - 1], record, writer))
             return false;
@@ -300,8 +326,17 @@ std::unique_ptr<StagedInstall> stageInstall (const juce::File& folder, const juc
 {
     auto install = std::make_unique<StagedInstall> (bundleFileName);
 
-    if (payload.data == nullptr || payload.size == 0 || ! (install->target = FileOps::openTargetFolder (folder, true)))
+    if (payload.data == nullptr || payload.size == 0)
+    {
+        RunLog::noteFailure (RunLog::Step::verify, {}, 0);
         return install;
+    }
+
+    if (! (install->target = FileOps::openTargetFolder (folder, true)))
+    {
+        RunLog::noteFailure (RunLog::Step::openTarget, {});
+        return install;
+    }
 
     const auto& target = install->target;
     restoreSetAsideBundle (target, bundleFileName);
@@ -312,15 +347,22 @@ std::unique_ptr<StagedInstall> stageInstall (const juce::File& folder, const juc
 
     if (! staging)
     {
+        RunLog::noteFailure (RunLog::Step::stage, stagingPrefix (bundleFileName) + "*");
         install->staging.reset();
         return install;
     }
 
     restoreSetAsideBundle (target, bundleFileName, &staging);
 
-    if (! extractInto (payload, staging, bundleFileName, writer)
-         || FileOps::kindOf (staging, bundleFileName) == Kind::missing)
+    if (! extractInto (payload, staging, bundleFileName, writer))
+    {
         install->staging.reset();
+    }
+    else if (FileOps::kindOf (staging, bundleFileName) == Kind::missing)
+    {
+        RunLog::noteFailure (RunLog::Step::verify, bundleFileName, 0);
+        install->staging.reset();
+    }
 
     return install;
 }
@@ -336,9 +378,12 @@ bool finishInstall (StagedInstall& install)
 
     const auto timedSync = [] (auto&& sync) { const PartTimer timer (&InstallerHooks::Timings::sync); return sync(); };
 
-    const bool ok = timedSync ([&] { return makeStagedDurable (target, staging); })
-                     && replaceBundle (target, staging, install.bundleFileName)
-                     && (! durableAtAll() || timedSync ([&] { return FileOps::sync (target); }));
+    const auto& name = install.bundleFileName;
+    const auto failed = [] (RunLog::Step step, const juce::String& path) { RunLog::noteFailure (step, path); return false; };
+
+    const bool ok = (timedSync ([&] { return makeStagedDurable (target, staging); }) || failed (RunLog::Step::sync, name))
+                     && (replaceBundle (target, staging, name) || failed (RunLog::Step::swap, name))
+                     && (! durableAtAll() || timedSync ([&] { return FileOps::sync (target); }) || failed (RunLog::Step::sync, {}));
 
     install.staging.reset();   // the old bundle, or the staged one that did not get in
     return ok;
@@ -353,7 +398,10 @@ bool uninstallFormat (const juce::File& folder, const juce::String& bundleFileNa
     // A folder we cannot open may still hold the bundle: only a path the system
     // reports missing counts as uninstalled.
     if (! target)
+    {
+        RunLog::noteFailure (RunLog::Step::openTarget, {});
         return FileOps::kindOf (folder.getChildFile (bundleFileName)) == Kind::missing;
+    }
 
     restoreSetAsideBundle (target, bundleFileName);
     removeStagingLeftovers (target, bundleFileName);
@@ -365,19 +413,31 @@ bool uninstallFormat (const juce::File& folder, const juce::String& bundleFileNa
         Staging staging (target, bundleFileName);
 
         if (! staging.folder)
+        {
+            RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
             return false;
+        }
 
         restoreSetAsideBundle (target, bundleFileName, &staging.folder);
 
         if (FileOps::renameNoReplace (target, bundleFileName, staging.folder, bundleFileName) != Rename::done)
+        {
+            RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
             return false;
+        }
 
         if (durableAtAll())
             FileOps::sync (target);
     }
 
     // Success is what the disk shows, not what a call returned.
-    return FileOps::kindOf (target, bundleFileName) == Kind::missing;
+    if (FileOps::kindOf (target, bundleFileName) != Kind::missing)
+    {
+        RunLog::noteFailure (RunLog::Step::remove, bundleFileName, 0);
+        return false;
+    }
+
+    return true;
 }
 } // namespace
 

@@ -42,7 +42,7 @@ namespace
         {
             const auto c = p.getAndAdvance();
 
-            if (c < 0x20 || c == 0x7f || c == '\\')
+            if (c < 0x20 || c == 0x7f)
                 result << "\\x" << juce::String::toHexString ((int) c).paddedLeft ('0', 2);
             else
                 result << juce::String::charToString (c);
@@ -99,7 +99,9 @@ void noteFailure (Step step, const juce::String& pathBelowTarget, int systemErro
 
     failure->noted = true;
     failure->step = step;
-    failure->pathBelowTarget = pathBelowTarget;
+    // Archive entries name their path with either separator; the log uses the system's.
+    failure->pathBelowTarget = pathBelowTarget.replaceCharacter (juce::File::getSeparatorChar() == '/' ? '\\' : '/',
+                                                                 juce::File::getSeparatorChar());
     failure->systemError = systemErrorCode != 0 ? systemErrorText (systemErrorCode) : juce::String();
 }
 

@@ -11,7 +11,9 @@
 #include <iostream>
 #include <vector>
 
-#if ! JUCE_WINDOWS
+#if JUCE_WINDOWS
+ #include <windows.h>
+#else
  #include <dirent.h>
  #include <sys/mount.h>
  #include <sys/socket.h>
@@ -45,14 +47,20 @@ struct CapturedLog
     std::vector<Line> lines;
 };
 
-/** Payload-form archives of a small bundle for each format. */
-PerFormat<juce::MemoryBlock> smallArchives()
+/** Payload-form archives of a small bundle for each format; the AAX one's
+    module fails its CRC when asked. */
+PerFormat<juce::MemoryBlock> smallArchives (bool damagedAax = false)
 {
+    auto aax = ZipFixture().directory ("Velquin.aaxplugin")
+                   .file ("Velquin.aaxplugin\\Contents\\x64\\Velquin.aaxplugin", ZipFixture::sampleContent (20000, 3));
+
+    if (damagedAax)
+        aax.withWrongCrc();
+
     return { ZipFixture().directory ("Velquin.vst3").directory ("Velquin.vst3\\Contents")
                  .file ("Velquin.vst3\\Contents\\x86_64-win\\Velquin.vst3", ZipFixture::sampleContent (20000, 1)).build(),
              ZipFixture().file ("Velquin.clap", ZipFixture::sampleContent (20000, 2)).build(),
-             ZipFixture().directory ("Velquin.aaxplugin")
-                 .file ("Velquin.aaxplugin\\Contents\\x64\\Velquin.aaxplugin", ZipFixture::sampleContent (20000, 3)).build() };
+             aax.build() };
 }
 
 PerFormat<PayloadArchive> payloadsOf (const PerFormat<juce::MemoryBlock>& archives)
@@ -120,8 +128,9 @@ TEST (RunLog, StartLineSaysWhereTheFoldersCameFrom)
 TEST (RunLog, OneLinePerFormatWithTheFailure)
 {
     TempFolder temp;
-    const auto archives = smallArchives();
+    const auto archives = smallArchives (true);
     const PerFormat<juce::File> folders { temp["VST3"], juce::File(), temp["Plug-Ins"] };
+    const auto separator = juce::File::getSeparatorString();
 
     CapturedLog log;
     PerFormat<bool> selection { true, true, true };
@@ -139,7 +148,8 @@ TEST (RunLog, OneLinePerFormatWithTheFailure)
         // The empty folder fails at once; the VST3 install is finished after it, while AAX is staged.
         { RunLog::Event::failed,    "CLAP install into (none): failed at open target, the folder itself" },
         { RunLog::Event::succeeded, "VST3 install into " + path (folders[0]) + ": succeeded" },
-        { RunLog::Event::succeeded, "AAX install into " + path (folders[2]) + ": succeeded" },
+        { RunLog::Event::failed,    "AAX install into " + path (folders[2]) + ": failed at verify, Velquin.aaxplugin" + separator
+                                    + "Contents" + separator + "x64" + separator + "Velquin.aaxplugin" },
         { RunLog::Event::succeeded, "VST3 uninstall from " + path (folders[0]) + ": succeeded" },
     };
 
@@ -153,13 +163,44 @@ TEST (RunLog, ControlCharactersInPathsStayOnOneLine)
     RunLog::Failure failure;
     failure.noted = true;
     failure.step = RunLog::Step::swap;
-    failure.pathBelowTarget = "Velquin.vst3\nfake line\\";
+    failure.pathBelowTarget = "Velquin.vst3\nfake line";
 
     RunLog::formatProcessed (0, false, juce::File ("/tmp/a\rb"), false, failure);
 
     ASSERT_EQ (log.lines.size(), 1u);
-    EXPECT_EQ (log.lines[0].text, "VST3 install into /tmp/a\\x0db: failed at swap, Velquin.vst3\\x0afake line\\x5c");
+    EXPECT_EQ (log.lines[0].text, "VST3 install into /tmp/a\\x0db: failed at swap, Velquin.vst3\\x0afake line");
 }
+
+#if JUCE_WINDOWS
+// The real event log under Wine's throw-away prefix: our source is registered
+// with this program as its message file, and writing leaves the caller's last
+// error as it was.
+TEST (RunLog, EventSourceIsRegisteredAndTheLastErrorKept)
+{
+    RunLog::setSystemCall ({});
+    SetLastError (ERROR_DISK_FULL);
+    RunLog::write (RunLog::Event::failed, "VST3 install into C:\\x: failed at stage, Velquin.vst3: There is not enough space on the disk.");
+    EXPECT_EQ (GetLastError(), (DWORD) ERROR_DISK_FULL);
+    RunLog::setSystemCall ([] (RunLog::Event, const juce::String&) {});
+
+    wchar_t module[MAX_PATH + 1] {};
+    GetModuleFileNameW (nullptr, module, MAX_PATH);
+
+    HKEY key = nullptr;
+    ASSERT_EQ (RegOpenKeyExW (HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Oakhaze Plugin Manager",
+                              0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
+
+    wchar_t registered[MAX_PATH + 1] {};
+    DWORD size = sizeof (registered) - sizeof (wchar_t);
+    DWORD type = 0;
+    const auto result = RegQueryValueExW (key, L"EventMessageFile", nullptr, &type, reinterpret_cast<BYTE*> (registered), &size);
+    RegCloseKey (key);
+
+    ASSERT_EQ (result, ERROR_SUCCESS);
+    EXPECT_EQ (type, (DWORD) REG_EXPAND_SZ);
+    EXPECT_EQ (juce::String (registered), juce::String (module));
+}
+#endif
 
 #if ! JUCE_WINDOWS
 namespace
@@ -275,8 +316,8 @@ TEST (RunLog, SyslogReceivesTheRunsLines)
         RunLog::started ("Velquin", "1.0.0", settings.formatFolders,
                          { settings.fromSettingsFile, settings.settingsFile, settings.ignoredBecause });
 
-        // The VST3 folder is read-only; CLAP goes through.
-        readOnly.getChildFile ("VST3").createDirectory();
+        // The VST3 folder is read-only, an old bundle in it; CLAP goes through.
+        readOnly.getChildFile ("VST3/Velquin.vst3").createDirectory();
         const auto* ro = readOnly.getFullPathName().toRawUTF8();
 
         if (mount (ro, ro, nullptr, MS_BIND, nullptr) != 0 || mount (nullptr, ro, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0)
@@ -286,6 +327,11 @@ TEST (RunLog, SyslogReceivesTheRunsLines)
 
         if (processSelectedFormats (selection, false, settings.formatFolders, "Velquin", payloadsOf (archives)))
             return "reported success on a read-only folder";
+
+        selection = { true, false, false };
+
+        if (processSelectedFormats (selection, true, settings.formatFolders, "Velquin", payloadsOf (archives)))
+            return "reported an uninstall from a read-only folder";
 
         std::string lines;
 
@@ -303,7 +349,7 @@ TEST (RunLog, SyslogReceivesTheRunsLines)
     for (auto& l : lines)
         std::cout << "    " << l << '\n';
 
-    ASSERT_EQ (lines.size(), 3) << "a start line and one per format, nothing else";
+    ASSERT_EQ (lines.size(), 4) << "a start line and one per format, nothing else";
 
     // <priority>timestamp oh_installer[pid]: text; user facility, info 6, error 3.
     const auto pid = juce::String ("oh_installer[");
@@ -315,9 +361,12 @@ TEST (RunLog, SyslogReceivesTheRunsLines)
                                     + " ignored: it or its folder may be changed by others than the administrators)")) << lines[0];
 
     EXPECT_TRUE (lines[1].startsWith ("<11>")) << lines[1];
-    EXPECT_TRUE (lines[1].contains ("]: VST3 install into " + path (folders[0]) + ": failed")) << lines[1];
+    EXPECT_TRUE (lines[1].endsWith ("]: VST3 install into " + path (folders[0]) + ": failed at stage, .Velquin.vst3.oh-staging-*: Read-only file system")) << lines[1];
 
     EXPECT_TRUE (lines[2].startsWith ("<14>")) << lines[2];
     EXPECT_TRUE (lines[2].endsWith ("]: CLAP install into " + path (folders[1]) + ": succeeded")) << lines[2];
+
+    EXPECT_TRUE (lines[3].startsWith ("<11>")) << lines[3];
+    EXPECT_TRUE (lines[3].endsWith ("]: VST3 uninstall from " + path (folders[0]) + ": failed at delete, Velquin.vst3: Read-only file system")) << lines[3];
 }
 #endif
