@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iostream>
 #include <grp.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -168,6 +169,10 @@ TEST_P (OpenLinkAsUser, RunsTheHandlerAsTheUserThatStartedUs)
 
         if (! readRecord (recordFile, r))
             return "no record from xdg-open";
+
+        std::cout << "    xdg-open ran with uid " << r.uid << ", gid " << r.gid << ", groups " << r.groups << ", HOME " << r.home
+                  << ", XDG_RUNTIME_DIR " << r.runtimeDir << ", DBUS_SESSION_BUS_ADDRESS " << r.bus << ", " << r.argumentCount
+                  << " argument: " << r.firstArgument << std::endl;
 
         std::string problems;
         const auto expect = [&] (const char* what, const juce::String& got, const juce::String& wanted)
