@@ -165,10 +165,12 @@ TEST (RunLog, ControlCharactersInPathsStayOnOneLine)
     failure.step = RunLog::Step::swap;
     failure.pathBelowTarget = "Velquin.vst3\nfake line";
 
-    RunLog::formatProcessed (0, false, juce::File ("/tmp/a\rb"), false, failure);
+    const auto folder = juce::File::getCurrentWorkingDirectory().getChildFile ("a\rb");
+    RunLog::formatProcessed (0, false, folder, false, failure);
 
     ASSERT_EQ (log.lines.size(), 1u);
-    EXPECT_EQ (log.lines[0].text, "VST3 install into /tmp/a\\x0db: failed at swap, Velquin.vst3\\x0afake line");
+    EXPECT_EQ (log.lines[0].text, "VST3 install into " + folder.getFullPathName().replace ("\r", "\\x0d")
+                                  + ": failed at swap, Velquin.vst3\\x0afake line");
 }
 
 #if JUCE_WINDOWS
