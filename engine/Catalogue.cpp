@@ -1,5 +1,7 @@
 #include "Catalogue.h"
 
+#include "FileOps.h"
+
 const juce::StringArray formatNames { "VST3", "CLAP", "AAX", "AudioUnit V2", "AudioUnit V3" };
 const juce::StringArray formatExtensions { ".vst3", ".clap", ".aaxplugin" };
 const juce::StringArray extraNames { "EULA", "MANUAL", "WEBSITE", "SUPPORT", "SETTINGS" };
@@ -43,8 +45,11 @@ juce::File bundlePath (const juce::File& folder, const juce::String& productName
 
 bool isBundlePresent (const juce::File& folder, const juce::String& productName, int k)
 {
-    const auto bundle = bundlePath (folder, productName, k);
+    if (folder == juce::File())
+        return false;
 
-    // exists() follows links; a dangling link still occupies the bundle path.
-    return bundle.exists() || bundle.isSymbolicLink();
+    // Looked at by the rule the install follows; links are not followed, so a
+    // dangling link still occupies the bundle path.
+    const auto target = FileOps::openTargetFolder (folder, false);
+    return target && FileOps::kindOf (target, bundleName (productName, k)) != FileOps::Kind::missing;
 }

@@ -3,12 +3,16 @@
 #include <juce_core/juce_core.h>
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 /** The engine's file work below a target folder, one implementation per
     platform. Everything below a target folder goes through opened folder
     handles, one name at a time and never through a link, so a user who can
     write into a target folder cannot steer what we write, change or delete to
-    a place outside it. */
+    a place outside it. Names read from the disk stay in the system's own form
+    (bytes here, UTF-16 on Windows) until they are checked. */
 namespace FileOps
 {
 /** An open folder or file, closed with the object. */
@@ -50,6 +54,39 @@ private:
     JUCE_DECLARE_NON_COPYABLE (Handle)
 };
 
+/** One name directly below a folder, in the system's own form: raw bytes on
+    POSIX, UTF-16 code units on Windows. What a listing returns is used as it
+    is to open, rename or delete; it becomes text only through toText(). */
+class Name
+{
+public:
+   #if JUCE_WINDOWS
+    using Native = std::wstring;
+   #else
+    using Native = std::string;
+   #endif
+
+    Name() = default;
+
+    /** One of the program's own names. */
+    Name (const juce::String& text);
+    Name (const char* text) : Name (juce::String (text)) {}
+
+    static Name fromNative (Native n)           { Name name; name.value = std::move (n); return name; }
+
+    const Native& native() const noexcept       { return value; }
+
+    /** The name as text, for comparing or showing; nothing when it is not
+        well-formed in the system's encoding (such a name is never ours). */
+    std::optional<juce::String> toText() const;
+
+    bool operator== (const Name& other) const   { return value == other.value; }
+    bool operator!= (const Name& other) const   { return value != other.value; }
+
+private:
+    Native value;
+};
+
 enum class Kind { missing, folder, file, link, other };
 
 enum class Rename
@@ -60,51 +97,86 @@ enum class Rename
     failed
 };
 
+enum class Lock
+{
+    taken,
+    busy,           ///< another run holds it
+    failed          ///< the system could not take it for another reason
+};
+
+/** Which object a name or handle refers to, on which volume. */
+struct Identity
+{
+    juce::uint64 volume = 0, object = 0;
+    bool valid = false;
+
+    bool operator== (const Identity& o) const   { return valid && o.valid && volume == o.volume && object == o.object; }
+    bool operator!= (const Identity& o) const   { return ! operator== (o); }
+};
+
+/** What a walk along a configured path met on its way. */
+struct PathReport
+{
+    bool missing = false;          ///< a part of the path is not there (or is no folder): nothing can lie below it
+    bool untrustedLink = false;    ///< a link stood where someone else than the privileged accounts could have put it
+    bool holdersGuarded = true;    ///< every folder that holds a part of the path passes onlyPrivilegedCanChange
+};
+
 //==============================================================================
-/** Opens the configured folder; links in its path are followed, as the settings
-    chose it. With createMissing, missing folders are made first (mode 0755). */
-Handle openTargetFolder (const juce::File& folder, bool createMissing);
+/** Opens the configured folder one part at a time, from the root, never
+    through a link someone other than the privileged accounts could have put
+    there: a link is followed only when the folder holding it passes
+    onlyPrivilegedCanChange and the link is owned by them too, so that a
+    system's own layout (a root-owned link in a root-owned folder) keeps
+    working. With createMissing, missing folders are made (0755) and made
+    durable in their parent. Invalid when the path cannot be opened this way;
+    the report says why. */
+Handle openTargetFolder (const juce::File& folder, bool createMissing, PathReport* report = nullptr);
+
+/** True when only the privileged accounts (root, or the account this process
+    runs as; on Windows the administrators) can change the object: on POSIX,
+    owned by them and writable by neither group nor others, except that a
+    sticky folder (whose entries only their owners may rename or delete)
+    counts when stickyIsEnough. */
+bool onlyPrivilegedCanChange (const Handle& handle, bool stickyIsEnough = true);
 
 /** Opens a real folder directly below parent; never through a link. */
-Handle openFolder (const Handle& parent, const juce::String& name);
+Handle openFolder (const Handle& parent, const Name& name);
 
 /** Creates a folder (0755, whatever the umask) below parent, or opens the real
     folder already there. */
-Handle makeFolder (const Handle& parent, const juce::String& name);
+Handle makeFolder (const Handle& parent, const Name& name);
 
 /** A fresh owner-only folder named prefix + six random characters, locked for
     as long as the handle lives. nameOut receives its name. */
 Handle createStagingFolder (const Handle& parent, const juce::String& prefix, juce::String& nameOut);
 
-/** Takes the folder's exclusive lock without waiting; false when another run holds it. */
-bool tryLock (const Handle& folder);
+/** Takes the folder's exclusive lock without waiting. */
+Lock tryLock (const Handle& folder);
 
 /** True when this process owns what the handle refers to. */
 bool isOwnedByUs (const Handle& handle);
 
 /** Kind and owner of the entry directly below parent, links not followed. */
-Kind kindOf (const Handle& parent, const juce::String& name, bool* ownedByUs = nullptr);
+Kind kindOf (const Handle& parent, const Name& name, bool* ownedByUs = nullptr);
 
-/** Kind of whatever is at a path, links not followed. Missing only when the
-    system says so, not when it cannot look. */
-Kind kindOf (const juce::File& path);
+/** What the handle, or the entry directly below parent (links not followed), is. */
+Identity identityOf (const Handle& handle);
+Identity identityOf (const Handle& parent, const Name& name);
 
-/** Every name directly below the folder. */
-juce::StringArray listNames (const Handle& folder);
+/** Every name directly below the folder, as the system gives it. */
+std::vector<Name> listNames (const Handle& folder);
 
 //==============================================================================
 /** A new file (0644) for writing. An existing plain file of that name is
     replaced; a folder or a link is not. */
-Handle createFile (const Handle& parent, const juce::String& name);
+Handle createFile (const Handle& parent, const Name& name);
 
 /** Writes all of it, or fails. */
 bool write (const Handle& file, const void* data, size_t size);
 
 /** Creation, modification and access time. */
 bool setTimes (const Handle& file, juce::Time time);
-
-/** Opens the plain file directly below parent, to sync it; never through a link. */
-Handle openFile (const Handle& parent, const juce::String& name);
 
 /** Starts putting the file's data on the disk without waiting for it, so that a
     later sync finds it done. Only a hint: where it does nothing, sync still works. */
@@ -117,28 +189,42 @@ bool sync (const Handle& handle);
 bool syncFilesystem (const Handle& handle);
 
 //==============================================================================
-Rename renameNoReplace (const Handle& fromFolder, const juce::String& from,
-                        const Handle& toFolder, const juce::String& to);
+/** Renames without ever replacing what is at the destination. */
+Rename renameNoReplace (const Handle& fromFolder, const Name& from,
+                        const Handle& toFolder, const Name& to);
 
 /** Swaps two entries in one step. */
-Rename exchange (const Handle& fromFolder, const juce::String& from,
-                 const Handle& toFolder, const juce::String& to);
+Rename exchange (const Handle& fromFolder, const Name& from,
+                 const Handle& toFolder, const Name& to);
 
-/** Deletes everything inside the folder, never following a link. */
+/** Deletes everything inside the folder, never following a link and never
+    crossing into another mounted filesystem. */
 bool deleteContents (const Handle& folder);
 
-/** Deletes the entry below parent and all it holds, never following a link.
+/** Deletes the entry below parent and all it holds, as deleteContents does.
     True only when nothing is left at that name. */
-bool deleteTree (const Handle& parent, const juce::String& name);
+bool deleteTree (const Handle& parent, const Name& name);
 
 /** Removes the empty folder named name below parent, but only when it is still
     the folder that expected refers to. */
-bool removeFolder (const Handle& parent, const juce::String& name, const Handle& expected);
+bool removeFolder (const Handle& parent, const Name& name, const Handle& expected);
 
 //==============================================================================
-/** Reads a plain file of at most maxSize bytes without ever blocking on it.
-    Anything else (a pipe, a device, a folder, a larger file) gives false. */
-bool readSmallFile (const juce::File& file, size_t maxSize, juce::MemoryBlock& content);
+/** Opens a plain file for reading without ever blocking on it and without
+    following a link at its own name: a pipe, a device, a folder or a link
+    gives an invalid handle. What it is gets checked on what was opened. */
+Handle openForReading (const Handle& parent, const Name& name);
+Handle openForReading (const juce::File& file);
+
+/** The size of an open file, or -1. */
+juce::int64 sizeOf (const Handle& file);
+
+/** Reads exactly size bytes at offset, or fails. */
+bool readAt (const Handle& file, juce::uint64 offset, void* dest, size_t size);
+
+/** Reads a whole file opened by openForReading, of at most maxSize bytes;
+    a larger file, or one that grows while it is read, gives false. */
+bool readSmallFile (const Handle& file, size_t maxSize, juce::MemoryBlock& content);
 
 /** Deletes the file only when it is a plain file that this process owns. */
 void deleteOwnPlainFile (const juce::File& file);

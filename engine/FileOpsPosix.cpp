@@ -1,7 +1,10 @@
 #include "FileOps.h"
 
+#include "Utf8.h"
+
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <limits>
 
 namespace FileOps
@@ -20,15 +24,32 @@ constexpr mode_t fileMode = 0644;
 constexpr mode_t stagingMode = 0700;
 
 constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+constexpr int readFlags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+
+// A path may pass through this many links, as the kernel allows.
+constexpr int maxLinks = 40;
 
 int fd (const Handle& h) noexcept     { return (int) h.native(); }
 
-const char* raw (const juce::String& name) { return name.toRawUTF8(); }
+const char* raw (const Name& name) noexcept { return name.native().c_str(); }
 
 /** A name for one step below a folder: no separators, no "." or "..". */
-bool isPlainName (const juce::String& name)
+bool isPlainName (const Name& name)
 {
-    return name.isNotEmpty() && name != "." && name != ".." && ! name.containsChar ('/') && ! name.containsChar (0);
+    const auto& n = name.native();
+    return ! n.empty() && n != "." && n != ".." && n.find ('/') == std::string::npos && n.find ('\0') == std::string::npos;
+}
+
+bool isTrustedOwner (uid_t owner)
+{
+    return owner == 0 || owner == geteuid();
+}
+
+bool onlyPrivilegedCanChange (const struct stat& info, bool stickyIsEnough)
+{
+    const bool othersMayWrite = (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    const bool sticky = S_ISDIR (info.st_mode) && (info.st_mode & S_ISVTX) != 0;
+    return isTrustedOwner (info.st_uid) && (! othersMayWrite || (stickyIsEnough && sticky));
 }
 
 Handle openFolderAt (int parent, const char* name)
@@ -39,8 +60,9 @@ Handle openFolderAt (int parent, const char* name)
 bool removeContents (int folder);
 
 /** Deletes one entry below folder: a link or file goes as it is, a folder is
-    emptied through its own handle first. */
-bool removeEntry (int folder, const char* name)
+    emptied through its own handle first, unless it lies on another filesystem
+    (a mount point): that one and what holds it stay. */
+bool removeEntry (int folder, const char* name, dev_t device)
 {
     if (unlinkat (folder, name, 0) == 0 || errno == ENOENT)
         return true;
@@ -53,6 +75,11 @@ bool removeEntry (int folder, const char* name)
     if (! child.isValid())
         return errno == ENOENT || ((errno == ELOOP || errno == ENOTDIR) && unlinkat (folder, name, 0) == 0);
 
+    struct stat info;
+
+    if (fstat (fd (child), &info) != 0 || info.st_dev != device)
+        return false;
+
     if (! removeContents (fd (child)))
         return false;
 
@@ -61,11 +88,16 @@ bool removeEntry (int folder, const char* name)
 
 bool removeContents (int folder)
 {
+    struct stat info;
+
+    if (fstat (folder, &info) != 0)
+        return false;
+
     const auto names = listNames (Handle (dup (folder)));
     bool ok = true;
 
     for (const auto& name : names)
-        ok = removeEntry (folder, raw (name)) && ok;
+        ok = removeEntry (folder, raw (name), info.st_dev) && ok;
 
     return ok;
 }
@@ -80,7 +112,128 @@ Rename renameResult (int result)
 
     return errno == EINVAL || errno == ENOSYS ? Rename::unsupported : Rename::failed;
 }
+
+Identity identityFrom (const struct stat& info)
+{
+    return { (juce::uint64) info.st_dev, (juce::uint64) info.st_ino, true };
+}
+
+/** Makes a folder below parent and puts it, and its name in parent, on the disk. */
+bool makeDurableFolder (int parent, const char* name)
+{
+    if (mkdirat (parent, name, folderMode) != 0)
+        return false;
+
+    // Fix the mode on the folder we made, not on whatever the name points to by now.
+    const auto made = openFolderAt (parent, name);
+
+    return made.isValid() && isOwnedByUs (made) && fchmod (fd (made), folderMode) == 0
+            && fsync (fd (made)) == 0 && fsync (parent) == 0;
+}
+
+/** Walks path from start, one part at a time (see openTargetFolder). */
+Handle walk (Handle current, const std::string& path, bool createMissing, PathReport& report, int& linksLeft)
+{
+    size_t begin = 0;
+
+    while (current.isValid() && begin < path.size())
+    {
+        auto end = path.find ('/', begin);
+
+        if (end == std::string::npos)
+            end = path.size();
+
+        const auto part = path.substr (begin, end - begin);
+        begin = end + 1;
+
+        if (part.empty() || part == ".")
+            continue;
+
+        const bool holderGuarded = onlyPrivilegedCanChange (current);
+        Handle next;
+
+        for (int attempt = 0; attempt < 3 && ! next.isValid(); ++attempt)
+        {
+            next = openFolderAt (fd (current), part.c_str());
+
+            if (next.isValid())
+                break;
+
+            struct stat info;
+
+            if (fstatat (fd (current), part.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+            {
+                if (errno != ENOENT)
+                    return {};
+
+                if (! createMissing)
+                {
+                    report.missing = true;
+                    return {};
+                }
+
+                // Made by someone else meanwhile: look again at what is there now.
+                if (! makeDurableFolder (fd (current), part.c_str()) && errno != EEXIST)
+                    return {};
+
+                continue;
+            }
+
+            if (S_ISLNK (info.st_mode))
+            {
+                if (! holderGuarded || ! isTrustedOwner (info.st_uid))
+                {
+                    report.untrustedLink = true;
+                    return {};
+                }
+
+                if (--linksLeft < 0)
+                    return {};
+
+                char target[PATH_MAX];
+                const auto length = readlinkat (fd (current), part.c_str(), target, sizeof (target));
+
+                if (length <= 0 || (size_t) length >= sizeof (target))
+                    return {};
+
+                const std::string targetPath (target, (size_t) length);
+                Handle from (targetPath[0] == '/' ? open ("/", folderFlags) : dup (fd (current)));
+                next = walk (std::move (from), targetPath, createMissing, report, linksLeft);
+
+                if (! next.isValid())
+                    return {};
+
+                break;
+            }
+
+            // A file or something else: nothing can lie below it.
+            if (! S_ISDIR (info.st_mode))
+                report.missing = true;
+
+            return {};
+        }
+
+        if (! next.isValid())
+            return {};
+
+        report.holdersGuarded = report.holdersGuarded && holderGuarded;
+        current = std::move (next);
+    }
+
+    return current;
+}
 } // namespace
+
+//==============================================================================
+Name::Name (const juce::String& text) : value (text.toRawUTF8()) {}
+
+std::optional<juce::String> Name::toText() const
+{
+    if (value.find ('\0') != std::string::npos || ! isWellFormedUtf8 (value.data(), value.size()))
+        return {};
+
+    return juce::String::fromUTF8 (value.data(), (int) value.size());
+}
 
 //==============================================================================
 bool Handle::close()
@@ -92,51 +245,33 @@ bool Handle::close()
 }
 
 //==============================================================================
-Handle openTargetFolder (const juce::File& folder, bool createMissing)
+Handle openTargetFolder (const juce::File& folder, bool createMissing, PathReport* report)
 {
+    PathReport ignored;
+    auto& r = report != nullptr ? *report : ignored;
+    r = {};
+
     const auto path = folder.getFullPathName();
 
     if (! path.startsWithChar ('/'))
         return {};
 
-    Handle current (open ("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-
-    for (const auto& part : juce::StringArray::fromTokens (path, "/", {}))
-    {
-        if (part.isEmpty() || ! current.isValid())
-            continue;
-
-        // Existing parts are followed, links included: the configured path is trusted.
-        Handle next (openat (fd (current), raw (part), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-
-        if (! next.isValid() && errno == ENOENT && createMissing)
-        {
-            if (mkdirat (fd (current), raw (part), folderMode) == 0)
-            {
-                // Fix the mode on the folder we made, not on whatever the name points to by now.
-                next = openFolderAt (fd (current), raw (part));
-
-                if (next.isValid() && (! isOwnedByUs (next) || fchmod (fd (next), folderMode) != 0))
-                    next = Handle();
-            }
-            else if (errno == EEXIST)
-            {
-                next = Handle (openat (fd (current), raw (part), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-            }
-        }
-
-        current = std::move (next);
-    }
-
-    return current;
+    int linksLeft = maxLinks;
+    return walk (Handle (open ("/", folderFlags)), path.toStdString(), createMissing, r, linksLeft);
 }
 
-Handle openFolder (const Handle& parent, const juce::String& name)
+bool onlyPrivilegedCanChange (const Handle& handle, bool stickyIsEnough)
+{
+    struct stat info;
+    return fstat (fd (handle), &info) == 0 && onlyPrivilegedCanChange (info, stickyIsEnough);
+}
+
+Handle openFolder (const Handle& parent, const Name& name)
 {
     return isPlainName (name) ? openFolderAt (fd (parent), raw (name)) : Handle();
 }
 
-Handle makeFolder (const Handle& parent, const juce::String& name)
+Handle makeFolder (const Handle& parent, const Name& name)
 {
     if (! isPlainName (name))
         return {};
@@ -165,10 +300,12 @@ Handle createStagingFolder (const Handle& parent, const juce::String& prefix, ju
         if (getrandom (random, sizeof (random), 0) != (ssize_t) sizeof (random))
             return {};
 
-        auto name = prefix;
+        auto text = prefix;
 
         for (auto r : random)
-            name << alphabet[r % (sizeof (alphabet) - 1)];
+            text << alphabet[r % (sizeof (alphabet) - 1)];
+
+        const Name name (text);
 
         if (mkdirat (fd (parent), raw (name), stagingMode) != 0)
         {
@@ -181,24 +318,40 @@ Handle createStagingFolder (const Handle& parent, const juce::String& prefix, ju
         // Another run's leftover cleanup may take the fresh folder before we hold
         // its lock: then it is gone, or locked by that run, and we try another name.
         auto folder = openFolderAt (fd (parent), raw (name));
+
+        if (! folder.isValid())
+            continue;
+
+        const auto lock = tryLock (folder);
+
+        if (lock == Lock::failed)
+        {
+            // Not another run: ours, unlocked, it would stay for good. It goes if it is still ours.
+            removeFolder (parent, name, folder);
+            return {};
+        }
+
         struct stat info;
 
-        if (! folder.isValid() || ! tryLock (folder) || fstat (fd (folder), &info) != 0 || info.st_nlink == 0)
+        if (lock == Lock::busy || fstat (fd (folder), &info) != 0 || info.st_nlink == 0)
             continue;
 
         if (info.st_uid != geteuid() || fchmod (fd (folder), stagingMode) != 0)
             return {};
 
-        nameOut = name;
+        nameOut = text;
         return folder;
     }
 
     return {};
 }
 
-bool tryLock (const Handle& folder)
+Lock tryLock (const Handle& folder)
 {
-    return flock (fd (folder), LOCK_EX | LOCK_NB) == 0;
+    if (flock (fd (folder), LOCK_EX | LOCK_NB) == 0)
+        return Lock::taken;
+
+    return errno == EWOULDBLOCK ? Lock::busy : Lock::failed;
 }
 
 bool isOwnedByUs (const Handle& handle)
@@ -207,7 +360,7 @@ bool isOwnedByUs (const Handle& handle)
     return fstat (fd (handle), &info) == 0 && info.st_uid == geteuid();
 }
 
-Kind kindOf (const Handle& parent, const juce::String& name, bool* ownedByUs)
+Kind kindOf (const Handle& parent, const Name& name, bool* ownedByUs)
 {
     struct stat info;
 
@@ -215,7 +368,7 @@ Kind kindOf (const Handle& parent, const juce::String& name, bool* ownedByUs)
         *ownedByUs = false;
 
     if (! isPlainName (name) || fstatat (fd (parent), raw (name), &info, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT ? Kind::missing : Kind::other;
+        return isPlainName (name) && errno == ENOENT ? Kind::missing : Kind::other;
 
     if (ownedByUs != nullptr)
         *ownedByUs = info.st_uid == geteuid();
@@ -226,22 +379,25 @@ Kind kindOf (const Handle& parent, const juce::String& name, bool* ownedByUs)
     return Kind::other;
 }
 
-Kind kindOf (const juce::File& path)
+Identity identityOf (const Handle& handle)
+{
+    struct stat info;
+    return fstat (fd (handle), &info) == 0 ? identityFrom (info) : Identity();
+}
+
+Identity identityOf (const Handle& parent, const Name& name)
 {
     struct stat info;
 
-    if (lstat (path.getFullPathName().toRawUTF8(), &info) != 0)
-        return errno == ENOENT || errno == ENOTDIR ? Kind::missing : Kind::other;
+    if (! isPlainName (name) || fstatat (fd (parent), raw (name), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return {};
 
-    if (S_ISDIR (info.st_mode))  return Kind::folder;
-    if (S_ISREG (info.st_mode))  return Kind::file;
-    if (S_ISLNK (info.st_mode))  return Kind::link;
-    return Kind::other;
+    return identityFrom (info);
 }
 
-juce::StringArray listNames (const Handle& folder)
+std::vector<Name> listNames (const Handle& folder)
 {
-    juce::StringArray names;
+    std::vector<Name> names;
 
     // The directory stream takes its own descriptor, so the caller's stays open.
     const int copy = dup (fd (folder));
@@ -261,10 +417,11 @@ juce::StringArray listNames (const Handle& folder)
 
     while (auto* entry = readdir (dir))
     {
-        const auto name = juce::String::fromUTF8 (entry->d_name);
+        // The bytes as they are: a name is not text until it has been checked.
+        std::string name (entry->d_name);
 
         if (name != "." && name != "..")
-            names.add (name);
+            names.push_back (Name::fromNative (std::move (name)));
     }
 
     closedir (dir);
@@ -272,7 +429,7 @@ juce::StringArray listNames (const Handle& folder)
 }
 
 //==============================================================================
-Handle createFile (const Handle& parent, const juce::String& name)
+Handle createFile (const Handle& parent, const Name& name)
 {
     if (! isPlainName (name))
         return {};
@@ -323,20 +480,6 @@ bool setTimes (const Handle& file, juce::Time time)
     return futimens (fd (file), times) == 0;
 }
 
-Handle openFile (const Handle& parent, const juce::String& name)
-{
-    if (! isPlainName (name))
-        return {};
-
-    Handle file (openat (fd (parent), raw (name), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat info;
-
-    if (! file.isValid() || fstat (fd (file), &info) != 0 || ! S_ISREG (info.st_mode))
-        return {};
-
-    return file;
-}
-
 void startWriteback (const Handle& file)
 {
     sync_file_range (fd (file), 0, 0, SYNC_FILE_RANGE_WRITE);
@@ -353,8 +496,8 @@ bool syncFilesystem (const Handle& handle)
 }
 
 //==============================================================================
-Rename renameNoReplace (const Handle& fromFolder, const juce::String& from,
-                        const Handle& toFolder, const juce::String& to)
+Rename renameNoReplace (const Handle& fromFolder, const Name& from,
+                        const Handle& toFolder, const Name& to)
 {
     if (! isPlainName (from) || ! isPlainName (to))
         return Rename::failed;
@@ -364,15 +507,43 @@ Rename renameNoReplace (const Handle& fromFolder, const juce::String& from,
     if (result != Rename::unsupported)
         return result;
 
-    // No RENAME_NOREPLACE here: look first, then rename.
-    if (kindOf (toFolder, to) != Kind::missing)
-        return Rename::exists;
+    // No RENAME_NOREPLACE here. A plain rename replaces a file, or an empty
+    // folder, at the destination: so the name is first taken by an empty
+    // placeholder of our own, made only where nothing is, and the rename
+    // replaces just that.
+    struct stat source;
 
-    return renameat (fd (fromFolder), raw (from), fd (toFolder), raw (to)) == 0 ? Rename::done : Rename::failed;
+    if (fstatat (fd (fromFolder), raw (from), &source, AT_SYMLINK_NOFOLLOW) != 0)
+        return Rename::failed;
+
+    const bool isFolder = S_ISDIR (source.st_mode);
+
+    if (isFolder)
+    {
+        if (mkdirat (fd (toFolder), raw (to), stagingMode) != 0)
+            return errno == EEXIST ? Rename::exists : Rename::failed;
+    }
+    else
+    {
+        const Handle placeholder (openat (fd (toFolder), raw (to), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+
+        if (! placeholder.isValid())
+            return errno == EEXIST ? Rename::exists : Rename::failed;
+    }
+
+    const auto placeholder = identityOf (toFolder, to);
+
+    if (renameat (fd (fromFolder), raw (from), fd (toFolder), raw (to)) == 0)
+        return Rename::done;
+
+    if (identityOf (toFolder, to) == placeholder)
+        unlinkat (fd (toFolder), raw (to), isFolder ? AT_REMOVEDIR : 0);
+
+    return Rename::failed;
 }
 
-Rename exchange (const Handle& fromFolder, const juce::String& from,
-                 const Handle& toFolder, const juce::String& to)
+Rename exchange (const Handle& fromFolder, const Name& from,
+                 const Handle& toFolder, const Name& to)
 {
     if (! isPlainName (from) || ! isPlainName (to))
         return Rename::failed;
@@ -385,38 +556,87 @@ bool deleteContents (const Handle& folder)
     return folder.isValid() && removeContents (fd (folder));
 }
 
-bool deleteTree (const Handle& parent, const juce::String& name)
+bool deleteTree (const Handle& parent, const Name& name)
 {
-    if (! isPlainName (name))
+    struct stat info;
+
+    if (! isPlainName (name) || fstat (fd (parent), &info) != 0)
         return false;
 
-    removeEntry (fd (parent), raw (name));
+    removeEntry (fd (parent), raw (name), info.st_dev);
     return kindOf (parent, name) == Kind::missing;
 }
 
-bool removeFolder (const Handle& parent, const juce::String& name, const Handle& expected)
+bool removeFolder (const Handle& parent, const Name& name, const Handle& expected)
 {
-    struct stat there, ours;
-
-    if (! isPlainName (name)
-         || fstatat (fd (parent), raw (name), &there, AT_SYMLINK_NOFOLLOW) != 0
-         || fstat (fd (expected), &ours) != 0
-         || there.st_dev != ours.st_dev || there.st_ino != ours.st_ino)
+    if (! isPlainName (name) || identityOf (parent, name) != identityOf (expected))
         return false;
 
     return unlinkat (fd (parent), raw (name), AT_REMOVEDIR) == 0;
 }
 
 //==============================================================================
-bool readSmallFile (const juce::File& file, size_t maxSize, juce::MemoryBlock& content)
+namespace
+{
+Handle checkedForReading (Handle file)
 {
     // Non-blocking, so a pipe or a device under this name cannot hold us up;
     // what it is gets checked on what we opened, not on the name.
-    const Handle h (open (file.getFullPathName().toRawUTF8(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat info;
 
-    if (! h.isValid() || fstat (fd (h), &info) != 0 || ! S_ISREG (info.st_mode)
-         || info.st_size < 0 || (juce::uint64) info.st_size > maxSize)
+    if (! file.isValid() || fstat (fd (file), &info) != 0 || ! S_ISREG (info.st_mode))
+        return {};
+
+    return file;
+}
+} // namespace
+
+Handle openForReading (const Handle& parent, const Name& name)
+{
+    return isPlainName (name) ? checkedForReading (Handle (openat (fd (parent), raw (name), readFlags))) : Handle();
+}
+
+Handle openForReading (const juce::File& file)
+{
+    return checkedForReading (Handle (open (file.getFullPathName().toRawUTF8(), readFlags)));
+}
+
+juce::int64 sizeOf (const Handle& file)
+{
+    struct stat info;
+    return fstat (fd (file), &info) == 0 ? (juce::int64) info.st_size : -1;
+}
+
+bool readAt (const Handle& file, juce::uint64 offset, void* dest, size_t size)
+{
+    auto* p = static_cast<char*> (dest);
+
+    while (size > 0)
+    {
+        if (offset > (juce::uint64) std::numeric_limits<off_t>::max())
+            return false;
+
+        const auto n = pread (fd (file), p, size, (off_t) offset);
+
+        if (n < 0 && errno == EINTR)
+            continue;
+
+        if (n <= 0)
+            return false;
+
+        p += n;
+        size -= (size_t) n;
+        offset += (juce::uint64) n;
+    }
+
+    return true;
+}
+
+bool readSmallFile (const Handle& file, size_t maxSize, juce::MemoryBlock& content)
+{
+    const auto size = sizeOf (file);
+
+    if (! file.isValid() || size < 0 || (juce::uint64) size > maxSize)
         return false;
 
     // One byte more than allowed tells a file that grew after the check.
@@ -425,7 +645,7 @@ bool readSmallFile (const juce::File& file, size_t maxSize, juce::MemoryBlock& c
 
     for (;;)
     {
-        const auto n = read (fd (h), static_cast<char*> (content.getData()) + total, maxSize + 1 - total);
+        const auto n = read (fd (file), static_cast<char*> (content.getData()) + total, maxSize + 1 - total);
 
         if (n < 0 && errno == EINTR)
             continue;

@@ -1,4 +1,5 @@
 #include "FileOps.h"
+#include "SettingsTrust.h"
 
 #include <windows.h>
 #include <winternl.h>
@@ -27,10 +28,10 @@ constexpr ACCESS_MASK folderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_
 HANDLE native (const Handle& h) noexcept   { return (HANDLE) h.native(); }
 
 /** A name for one step below a folder: no separators, no stream or drive part, no "." or "..". */
-bool isPlainName (const juce::String& name)
+bool isPlainName (const Name& name)
 {
-    return name.isNotEmpty() && name != "." && name != ".."
-            && ! name.containsAnyOf ("/\\:") && ! name.containsChar (0);
+    const auto& n = name.native();
+    return ! n.empty() && n != L"." && n != L".." && n.find_first_of (std::wstring (L"/\\:\0", 4)) == std::wstring::npos;
 }
 
 struct OpenResult
@@ -40,7 +41,7 @@ struct OpenResult
 };
 
 /** NtCreateFile of one name below parent; the entry itself is opened, never what a reparse point names. */
-OpenResult openAt (const Handle& parent, const juce::String& name, ACCESS_MASK access,
+OpenResult openAt (const Handle& parent, const Name& name, ACCESS_MASK access,
                    ULONG share, ULONG disposition, ULONG options, ULONG attributes = FILE_ATTRIBUTE_NORMAL)
 {
     OpenResult result;
@@ -51,10 +52,10 @@ OpenResult openAt (const Handle& parent, const juce::String& name, ACCESS_MASK a
         return result;
     }
 
-    const auto* wide = name.toWideCharPointer();
+    const auto& wide = name.native();
     UNICODE_STRING objectName;
-    objectName.Buffer = const_cast<PWSTR> (reinterpret_cast<const WCHAR*> (wide));
-    objectName.Length = (USHORT) (wcslen (wide) * sizeof (WCHAR));
+    objectName.Buffer = const_cast<PWSTR> (reinterpret_cast<const WCHAR*> (wide.c_str()));
+    objectName.Length = (USHORT) (wide.size() * sizeof (WCHAR));
     objectName.MaximumLength = objectName.Length;
 
     OBJECT_ATTRIBUTES objectAttributes;
@@ -90,7 +91,7 @@ bool isRealFolder (HANDLE h)
 }
 
 /** Opens a real folder below parent (not a junction or link), or nothing. */
-Handle openRealFolder (const Handle& parent, const juce::String& name, ULONG share, ULONG disposition)
+Handle openRealFolder (const Handle& parent, const Name& name, ULONG share, ULONG disposition)
 {
     auto opened = openAt (parent, name, folderAccess, share, disposition, FILE_DIRECTORY_FILE);
 
@@ -137,7 +138,7 @@ bool removeContents (const Handle& folder);
 
 /** Deletes one entry below folder: a file or a reparse point goes as it is,
     a real folder is emptied through its own handle first. */
-bool removeEntry (const Handle& folder, const juce::String& name)
+bool removeEntry (const Handle& folder, const Name& name)
 {
     auto opened = openAt (folder, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY,
                           shareAll, FILE_OPEN, 0);
@@ -235,6 +236,30 @@ juce::String randomSuffix()
 } // namespace
 
 //==============================================================================
+Name::Name (const juce::String& text) : value (static_cast<const wchar_t*> (text.toWideCharPointer())) {}
+
+std::optional<juce::String> Name::toText() const
+{
+    // Well-formed UTF-16 only: every surrogate in a pair, and no NUL.
+    for (size_t i = 0; i < value.size(); ++i)
+    {
+        const auto c = (juce::uint32) (juce::uint16) value[i];
+
+        if (c == 0 || (c >= 0xdc00 && c <= 0xdfff))
+            return {};
+
+        if (c >= 0xd800 && c <= 0xdbff)
+        {
+            if (++i == value.size() || (juce::uint16) value[i] < 0xdc00 || (juce::uint16) value[i] > 0xdfff)
+                return {};
+        }
+    }
+
+    return juce::String (juce::CharPointer_UTF16 (reinterpret_cast<const juce::CharPointer_UTF16::CharType*> (value.c_str())),
+                         value.size());
+}
+
+//==============================================================================
 bool Handle::close()
 {
     if (! isValid())
@@ -244,8 +269,14 @@ bool Handle::close()
 }
 
 //==============================================================================
-Handle openTargetFolder (const juce::File& folder, bool createMissing)
+Handle openTargetFolder (const juce::File& folder, bool createMissing, PathReport* report)
 {
+    // Stand-in until the path is walked one part at a time here too: the
+    // configured path is opened as it stands, and only its absence is reported.
+    PathReport ignored;
+    auto& r = report != nullptr ? *report : ignored;
+    r = {};
+
     const auto path = folder.getFullPathName();
 
     if (! juce::File::isAbsolutePath (path))
@@ -261,22 +292,44 @@ Handle openTargetFolder (const juce::File& folder, bool createMissing)
                                 shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 
     if (h == INVALID_HANDLE_VALUE)
+    {
+        const auto error = GetLastError();
+        r.missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
         return {};
+    }
 
     Handle result ((std::intptr_t) h);
 
     if ((attributesOf (h) & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    {
+        r.missing = true;
         return {};
+    }
 
     return result;
 }
 
-Handle openFolder (const Handle& parent, const juce::String& name)
+bool onlyPrivilegedCanChange (const Handle& handle, bool)
+{
+    // Administrators' rule: owned by them, no write for ordinary accounts.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+
+    if (! handle.isValid()
+         || GetSecurityInfo (native (handle), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                             nullptr, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+
+    const bool trusted = SettingsTrust::isTrustedDescriptor (descriptor);
+    LocalFree (descriptor);
+    return trusted;
+}
+
+Handle openFolder (const Handle& parent, const Name& name)
 {
     return openRealFolder (parent, name, shareAll, FILE_OPEN);
 }
 
-Handle makeFolder (const Handle& parent, const juce::String& name)
+Handle makeFolder (const Handle& parent, const Name& name)
 {
     return openRealFolder (parent, name, shareAll, FILE_OPEN_IF);
 }
@@ -285,7 +338,8 @@ Handle createStagingFolder (const Handle& parent, const juce::String& prefix, ju
 {
     for (int attempt = 0; attempt < 100; ++attempt)
     {
-        const auto name = prefix + randomSuffix();
+        const auto text = prefix + randomSuffix();
+        const Name name (text);
 
         // No delete sharing: while we hold it, no other run can open it to remove it.
         auto opened = openAt (parent, name, folderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
@@ -297,18 +351,18 @@ Handle createStagingFolder (const Handle& parent, const juce::String& prefix, ju
         if (! opened.handle)
             return {};
 
-        nameOut = name;
+        nameOut = text;
         return std::move (opened.handle);
     }
 
     return {};
 }
 
-bool tryLock (const Handle& folder)
+Lock tryLock (const Handle& folder)
 {
     // Our folder handles are opened for deletion, which only succeeds while no
     // other run holds that folder: having the handle is having the lock.
-    return folder.isValid();
+    return folder.isValid() ? Lock::taken : Lock::failed;
 }
 
 bool isOwnedByUs (const Handle& handle)
@@ -316,7 +370,7 @@ bool isOwnedByUs (const Handle& handle)
     return handle.isValid() && isOwnedByUs (native (handle));
 }
 
-Kind kindOf (const Handle& parent, const juce::String& name, bool* ownedByUs)
+Kind kindOf (const Handle& parent, const Name& name, bool* ownedByUs)
 {
     if (ownedByUs != nullptr)
         *ownedByUs = false;
@@ -335,24 +389,25 @@ Kind kindOf (const Handle& parent, const juce::String& name, bool* ownedByUs)
     return kindOfHandle (native (opened.handle));
 }
 
-Kind kindOf (const juce::File& path)
+Identity identityOf (const Handle& handle)
 {
-    const auto attributes = GetFileAttributesW (path.getFullPathName().toWideCharPointer());
+    BY_HANDLE_FILE_INFORMATION info {};
 
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-    {
-        const auto error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Kind::missing : Kind::other;
-    }
+    if (! handle.isValid() || ! GetFileInformationByHandle (native (handle), &info))
+        return {};
 
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)  return Kind::link;
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)      return Kind::folder;
-    return Kind::file;
+    return { info.dwVolumeSerialNumber, ((juce::uint64) info.nFileIndexHigh << 32) | info.nFileIndexLow, true };
 }
 
-juce::StringArray listNames (const Handle& folder)
+Identity identityOf (const Handle& parent, const Name& name)
 {
-    juce::StringArray names;
+    const auto opened = openAt (parent, name, FILE_READ_ATTRIBUTES, shareAll, FILE_OPEN, 0);
+    return identityOf (opened.handle);
+}
+
+std::vector<Name> listNames (const Handle& folder)
+{
+    std::vector<Name> names;
     std::vector<char> buffer (64 * 1024);
     auto infoClass = FileIdBothDirectoryRestartInfo;
 
@@ -363,11 +418,12 @@ juce::StringArray listNames (const Handle& folder)
         for (size_t offset = 0;;)
         {
             const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*> (buffer.data() + offset);
-            const juce::String name (reinterpret_cast<const wchar_t*> (entry->FileName),
-                                     (size_t) entry->FileNameLength / sizeof (WCHAR));
+            // The code units as they are: a name is not text until it has been checked.
+            std::wstring name (reinterpret_cast<const wchar_t*> (entry->FileName),
+                               (size_t) entry->FileNameLength / sizeof (WCHAR));
 
-            if (name != "." && name != "..")
-                names.add (name);
+            if (name != L"." && name != L"..")
+                names.push_back (Name::fromNative (std::move (name)));
 
             if (entry->NextEntryOffset == 0)
                 break;
@@ -380,7 +436,7 @@ juce::StringArray listNames (const Handle& folder)
 }
 
 //==============================================================================
-Handle createFile (const Handle& parent, const juce::String& name)
+Handle createFile (const Handle& parent, const Name& name)
 {
     constexpr ACCESS_MASK access = GENERIC_WRITE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
     constexpr ULONG options = FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY;
@@ -428,17 +484,6 @@ bool setTimes (const Handle& file, juce::Time time)
     return SetFileTime (native (file), &t, &t, &t) != 0;
 }
 
-Handle openFile (const Handle& parent, const juce::String& name)
-{
-    // FlushFileBuffers needs write access.
-    auto opened = openAt (parent, name, GENERIC_WRITE | FILE_READ_ATTRIBUTES, shareAll, FILE_OPEN, FILE_NON_DIRECTORY_FILE);
-
-    if (opened.handle && (attributesOf (native (opened.handle)) & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-        return {};
-
-    return std::move (opened.handle);
-}
-
 void startWriteback (const Handle&)
 {
     // No way to start it without waiting here: the sync before the swap does it all.
@@ -460,8 +505,8 @@ bool syncFilesystem (const Handle& handle)
 }
 
 //==============================================================================
-Rename renameNoReplace (const Handle& fromFolder, const juce::String& from,
-                        const Handle& toFolder, const juce::String& to)
+Rename renameNoReplace (const Handle& fromFolder, const Name& from,
+                        const Handle& toFolder, const Name& to)
 {
     if (! isPlainName (from) || ! isPlainName (to))
         return Rename::failed;
@@ -471,8 +516,8 @@ Rename renameNoReplace (const Handle& fromFolder, const juce::String& from,
     if (! opened.handle)
         return Rename::failed;
 
-    const auto* wide = to.toWideCharPointer();
-    const auto nameBytes = wcslen (wide) * sizeof (WCHAR);
+    const auto* wide = to.native().c_str();
+    const auto nameBytes = to.native().size() * sizeof (WCHAR);
     std::vector<char> buffer (sizeof (FILE_RENAME_INFORMATION) + nameBytes);
     auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*> (buffer.data());
     info->ReplaceIfExists = FALSE;
@@ -485,7 +530,7 @@ Rename renameNoReplace (const Handle& fromFolder, const juce::String& from,
                                                FileRenameInformation));
 }
 
-Rename exchange (const Handle&, const juce::String&, const Handle&, const juce::String&)
+Rename exchange (const Handle&, const Name&, const Handle&, const Name&)
 {
     // Windows cannot swap two entries in one step: the caller replaces in two renames.
     return Rename::unsupported;
@@ -496,7 +541,7 @@ bool deleteContents (const Handle& folder)
     return folder.isValid() && removeContents (folder);
 }
 
-bool deleteTree (const Handle& parent, const juce::String& name)
+bool deleteTree (const Handle& parent, const Name& name)
 {
     if (! isPlainName (name))
         return false;
@@ -505,7 +550,7 @@ bool deleteTree (const Handle& parent, const juce::String& name)
     return kindOf (parent, name) == Kind::missing;
 }
 
-bool removeFolder (const Handle& parent, const juce::String& name, const Handle& expected)
+bool removeFolder (const Handle& parent, const Name& name, const Handle& expected)
 {
     auto there = openAt (parent, name, FILE_READ_ATTRIBUTES, shareAll, FILE_OPEN, FILE_DIRECTORY_FILE);
 
@@ -517,20 +562,63 @@ bool removeFolder (const Handle& parent, const juce::String& name, const Handle&
 }
 
 //==============================================================================
-bool readSmallFile (const juce::File& file, size_t maxSize, juce::MemoryBlock& content)
+Handle openForReading (const Handle& parent, const Name& name)
 {
-    const auto h = CreateFileW (file.getFullPathName().toWideCharPointer(), GENERIC_READ, shareAll, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-
-    const Handle owner ((std::intptr_t) h);
-    LARGE_INTEGER size {};
+    auto opened = openAt (parent, name, GENERIC_READ | FILE_READ_ATTRIBUTES | READ_CONTROL, shareAll, FILE_OPEN,
+                          FILE_NON_DIRECTORY_FILE);
 
     // A plain disk file only: what it is gets checked on what we opened.
-    if (kindOfHandle (h) != Kind::file || ! GetFileSizeEx (h, &size)
-         || size.QuadPart < 0 || (juce::uint64) size.QuadPart > maxSize)
+    if (! opened.handle || kindOfHandle (native (opened.handle)) != Kind::file)
+        return {};
+
+    return std::move (opened.handle);
+}
+
+Handle openForReading (const juce::File& file)
+{
+    const auto h = CreateFileW (file.getFullPathName().toWideCharPointer(), GENERIC_READ | READ_CONTROL, shareAll, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+
+    if (h == INVALID_HANDLE_VALUE)
+        return {};
+
+    Handle opened ((std::intptr_t) h);
+    return kindOfHandle (h) == Kind::file ? std::move (opened) : Handle();
+}
+
+juce::int64 sizeOf (const Handle& file)
+{
+    LARGE_INTEGER size {};
+    return file.isValid() && GetFileSizeEx (native (file), &size) ? (juce::int64) size.QuadPart : -1;
+}
+
+bool readAt (const Handle& file, juce::uint64 offset, void* dest, size_t size)
+{
+    auto* p = static_cast<char*> (dest);
+
+    while (size > 0)
+    {
+        OVERLAPPED at {};
+        at.Offset = (DWORD) offset;
+        at.OffsetHigh = (DWORD) (offset >> 32);
+        DWORD n = 0;
+
+        if (! ReadFile (native (file), p, (DWORD) std::min (size, (size_t) (1u << 30)), &n, &at) || n == 0)
+            return false;
+
+        p += n;
+        size -= n;
+        offset += n;
+    }
+
+    return true;
+}
+
+bool readSmallFile (const Handle& file, size_t maxSize, juce::MemoryBlock& content)
+{
+    const auto size = sizeOf (file);
+
+    if (size < 0 || (juce::uint64) size > maxSize)
         return false;
 
     // One byte more than allowed tells a file that grew after the check.
@@ -541,7 +629,7 @@ bool readSmallFile (const juce::File& file, size_t maxSize, juce::MemoryBlock& c
     {
         DWORD n = 0;
 
-        if (! ReadFile (h, static_cast<char*> (content.getData()) + total, (DWORD) (maxSize + 1 - total), &n, nullptr))
+        if (! ReadFile (native (file), static_cast<char*> (content.getData()) + total, (DWORD) (maxSize + 1 - total), &n, nullptr))
             return false;
 
         if (n == 0)

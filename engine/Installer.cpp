@@ -8,6 +8,7 @@
 #include "RunLog.h"
 
 #include <memory>
+#include <set>
 #include <vector>
 
 PerFormat<PayloadArchive> embeddedPayloads()
@@ -27,6 +28,8 @@ namespace
 {
 using FileOps::Handle;
 using FileOps::Kind;
+using FileOps::Lock;
+using FileOps::Name;
 using FileOps::Rename;
 
 //==============================================================================
@@ -51,38 +54,71 @@ juce::String asideName (const juce::String& bundleFileName)
     return "." + bundleFileName + ".oh-aside";
 }
 
+/** A name of ours found in the target folder is provably ours only where no
+    one but the privileged accounts can rename entries there: elsewhere another
+    user may have renamed someone else's object to it. */
+bool leftoversCanBeOurs (const Handle& target)
+{
+    return FileOps::onlyPrivilegedCanChange (target);
+}
+
+/** Moves the entry at name into the private staging folder as stagedName and
+    keeps it there only when it is the object expected: anything else someone
+    put in its place goes back where it was. */
+bool takeIfExpected (const Handle& from, const Name& name, const Handle& staging, const Name& stagedName,
+                     const FileOps::Identity& expected)
+{
+    if (! expected.valid || FileOps::renameNoReplace (from, name, staging, stagedName) != Rename::done)
+        return false;
+
+    if (FileOps::identityOf (staging, stagedName) == expected)
+        return true;
+
+    FileOps::renameNoReplace (staging, stagedName, from, name);
+    return false;
+}
+
 /** Removes staging folders that killed runs of this format left behind. Only
-    folders of our own naming, owned by us and locked by no live run, go. */
+    folders of our own naming, owned by us and locked by no live run, in a
+    folder where such a name proves it is ours, go. */
 void removeStagingLeftovers (const Handle& target, const juce::String& bundleFileName)
 {
+    if (! leftoversCanBeOurs (target))
+        return;
+
     const auto prefix = stagingPrefix (bundleFileName);
 
     // Collected first: the folder is not changed while it is being listed.
     for (const auto& name : FileOps::listNames (target))
     {
-        if (! isStagingLeftover (name, prefix))
+        // A name that is not text is never one of ours.
+        const auto text = name.toText();
+
+        if (! text || ! isStagingLeftover (*text, prefix))
             continue;
 
         const auto leftover = FileOps::openFolder (target, name);
 
-        if (! leftover || ! FileOps::isOwnedByUs (leftover) || ! FileOps::tryLock (leftover))
+        if (! leftover || ! FileOps::isOwnedByUs (leftover) || FileOps::tryLock (leftover) != Lock::taken)
             continue;
 
-        FileOps::deleteContents (leftover);
-        FileOps::removeFolder (target, name, leftover);
+        // What cannot go now stays for a later run.
+        if (FileOps::deleteContents (leftover))
+            FileOps::removeFolder (target, name, leftover);
     }
 }
 
 /** A run killed between the two renames of a replacement left the old bundle
     set aside. With the bundle path empty it goes back there first of all; with
     a bundle in place it is only the old copy, and goes with the caller's staging
-    folder. Never deleted while the bundle path is empty. */
+    folder. Never deleted while the bundle path is empty, and left alone where
+    it cannot be proved ours. */
 void restoreSetAsideBundle (const Handle& target, const juce::String& bundleFileName, const Handle* staging = nullptr)
 {
     const auto aside = asideName (bundleFileName);
     bool ours = false;
 
-    if (FileOps::kindOf (target, aside, &ours) == Kind::missing || ! ours)
+    if (FileOps::kindOf (target, aside, &ours) == Kind::missing || ! ours || ! leftoversCanBeOurs (target))
         return;
 
     if (FileOps::kindOf (target, bundleFileName) == Kind::missing)
@@ -100,14 +136,18 @@ struct Staging
     {
     }
 
-    ~Staging()
+    ~Staging()   { remove(); }
+
+    /** Deletes it with what it holds: the old bundle after a replacement, the
+        partial new one after a failure. True when it is gone. */
+    bool remove()
     {
-        // Holds the old bundle after a replacement, the partial new one after a failure.
-        if (folder)
-        {
-            FileOps::deleteContents (folder);
-            FileOps::removeFolder (target, name, folder);
-        }
+        if (! folder)
+            return true;
+
+        const bool removed = FileOps::deleteContents (folder) && FileOps::removeFolder (target, name, folder);
+        folder = Handle();
+        return removed;
     }
 
     const Handle& target;
@@ -139,8 +179,48 @@ bool splitEntryName (const DirectoryRecord& record, const juce::String& bundleFi
     return true;
 }
 
+/** Files written into the staging folder, kept open until they are synced
+    through the very handle that wrote them: a write error that only shows at
+    the sync is then reported to us, not lost between a close and a reopen. */
+struct WrittenFiles
+{
+    // A bundle of many files syncs its oldest ones early instead of holding
+    // more descriptors than the process may have.
+    static constexpr size_t maxOpen = 200;
+
+    std::vector<Handle> open;
+    bool failed = false;
+
+    void add (Handle file)
+    {
+        if (open.size() >= maxOpen)
+        {
+            failed = ! syncAndClose (open.front()) || failed;
+            open.erase (open.begin());
+        }
+
+        open.push_back (std::move (file));
+    }
+
+    bool syncAll()
+    {
+        for (auto& file : open)
+            failed = ! syncAndClose (file) || failed;
+
+        open.clear();
+        return ! failed;
+    }
+
+    static bool syncAndClose (Handle& file)
+    {
+        const bool synced = FileOps::sync (file);
+        return file.close() && synced;
+    }
+};
+
 /** Writes one file entry below folder, verified, with the entry's time. */
-bool writeFileEntry (const Handle& folder, const juce::String& name, const DirectoryRecord& record, EntryWriter& writer)
+bool writeFileEntry (const Handle& folder, const juce::String& name, const DirectoryRecord& record,
+                     EntryWriter& writer, WrittenFiles& written)
 {
     auto file = FileOps::createFile (folder, name);
 
@@ -160,22 +240,35 @@ bool writeFileEntry (const Handle& folder, const juce::String& name, const Direc
         return false;
     }
 
-    const bool ok = FileOps::setTimes (file, record.time());
-
-    if (! ok)
+    if (! FileOps::setTimes (file, record.time()))
+    {
         RunLog::noteFailure (RunLog::Step::stage, record.name);
+        return false;
+    }
 
     // On its way to the disk while the next entries are inflated; synced with the rest.
-    if (ok && durableAtAll())
+    if (installerHooks().durability == InstallerHooks::Durability::syncEach)
+    {
         FileOps::startWriteback (file);
+        written.add (std::move (file));
+        return true;
+    }
 
-    return file.close() && ok;
+    if (! file.close())
+    {
+        RunLog::noteFailure (RunLog::Step::stage, record.name);
+        return false;
+    }
+
+    return true;
 }
 
 /** Extracts every entry, in archive order, into the staging folder. Entries must
-    lie inside the product's bundle; the first failing entry stops the run.
-    Folders are made one name at a time below the staging folder's handle. */
-bool extractInto (const PayloadArchive& payload, const Handle& staging, const juce::String& bundleFileName, EntryWriter& writer)
+    lie inside the product's bundle, each name once; the first failing entry
+    stops the run. Folders are made one name at a time below the staging
+    folder's handle. */
+bool extractInto (const PayloadArchive& payload, const Handle& staging, const juce::String& bundleFileName,
+                  EntryWriter& writer, WrittenFiles& written)
 {
     std::vector<DirectoryRecord> records;
 
@@ -185,11 +278,16 @@ bool extractInto (const PayloadArchive& payload, const Handle& staging, const ju
         return false;
     }
 
+    // Windows folds case, and the packer refuses such pairs: a second entry of
+    // a name already extracted would silently replace the first.
+    std::set<juce::String> seen;
+
     for (const auto& record : records)
     {
         juce::StringArray parts;
 
-        if (! splitEntryName (record, bundleFileName, parts))
+        if (! splitEntryName (record, bundleFileName, parts)
+             || ! seen.insert (parts.joinIntoString ("/").toLowerCase()).second)
         {
             RunLog::noteFailure (RunLog::Step::verify, record.name, 0);
             return false;
@@ -207,37 +305,57 @@ bool extractInto (const PayloadArchive& payload, const Handle& staging, const ju
             }
         }
 
-        if (! record.isDirectory && ! writeFileEntry (folderDepth == 0 ? staging : folder, parts[parts.size() - 1], record, writer))
+        if (! record.isDirectory
+             && ! writeFileEntry (folderDepth == 0 ? staging : folder, parts[parts.size() - 1], record, writer, written))
             return false;
     }
 
     return true;
 }
 
-/** Syncs every file and folder from this one down, each folder after what it
-    holds, so the names of the staged files are on the disk as well as their data. */
-bool syncTree (const Handle& folder)
+/** Syncs every folder from this one down, each after the folders it holds, so
+    the names of the staged files are on the disk as well as their data. */
+bool syncFolders (const Handle& folder)
 {
     for (const auto& name : FileOps::listNames (folder))
     {
-        const auto kind = FileOps::kindOf (folder, name);
-        const auto child = kind == Kind::folder ? FileOps::openFolder (folder, name)
-                                                : FileOps::openFile (folder, name);
+        if (FileOps::kindOf (folder, name) != Kind::folder)
+            continue;
 
-        if (! child || ! (kind == Kind::folder ? syncTree (child) : FileOps::sync (child)))
+        const auto child = FileOps::openFolder (folder, name);
+
+        if (! child || ! syncFolders (child))
             return false;
     }
 
     return FileOps::sync (folder);
 }
 
-/** Staged files and folders are on the disk before they replace anything:
-    after a power loss the bundle path holds a whole bundle, old or new. */
-bool makeStagedDurable (const Handle& target, const Handle& staging)
+/** The staged bundle's files and folders are on the disk before they replace
+    anything: after a power loss the bundle path holds a whole bundle, old or
+    new. Only the new bundle and the staging folder are synced, never an old
+    bundle that waits in the staging folder to be deleted. */
+bool makeStagedDurable (const Handle& target, const Handle& staging, const juce::String& bundleFileName,
+                        WrittenFiles& written)
 {
     switch (installerHooks().durability)
     {
-        case InstallerHooks::Durability::syncEach:         return syncTree (staging);
+        case InstallerHooks::Durability::syncEach:
+        {
+            if (! written.syncAll())
+                return false;
+
+            if (FileOps::kindOf (staging, bundleFileName) == Kind::folder)
+            {
+                const auto bundle = FileOps::openFolder (staging, bundleFileName);
+
+                if (! bundle || ! syncFolders (bundle))
+                    return false;
+            }
+
+            return FileOps::sync (staging);
+        }
+
         case InstallerHooks::Durability::syncFilesystem:   return FileOps::syncFilesystem (target);
         case InstallerHooks::Durability::none:             break;
     }
@@ -248,23 +366,36 @@ bool makeStagedDurable (const Handle& target, const Handle& staging)
 //==============================================================================
 /** Replaces in two renames: the old bundle is set aside under our own hidden
     name, the staged one takes its place, then the old one goes to the staging
-    folder. Killed in between, the old bundle waits set aside for the next run. */
-bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juce::String& bundleFileName)
+    folder. Killed in between, the old bundle waits set aside for the next run.
+    When something that is not provably ours holds that name, this run sets
+    aside under a name of its own instead (runSuffix), so such an object never
+    blocks installs for good; only the shared name is put back at start. */
+bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juce::String& bundleFileName,
+                          const juce::String& runSuffix)
 {
-    const auto aside = asideName (bundleFileName);
+    auto aside = asideName (bundleFileName);
 
     // Another run may set its own bundle in place meanwhile; a few rounds settle it.
     for (int round = 0; round < 3; ++round)
     {
+        FileOps::Identity setAside;
+
         if (FileOps::kindOf (target, bundleFileName) != Kind::missing)
         {
-            const auto setAside = FileOps::renameNoReplace (target, bundleFileName, target, aside);
+            auto result = FileOps::renameNoReplace (target, bundleFileName, target, aside);
 
-            if (setAside == Rename::exists)
-                return false;   // an earlier run's old bundle waits there
+            if (result == Rename::exists)
+            {
+                // An earlier run's old bundle of ours would have gone with the
+                // staging folder by now: what holds the name is not ours.
+                aside = asideName (bundleFileName) + "-" + runSuffix;
+                result = FileOps::renameNoReplace (target, bundleFileName, target, aside);
+            }
 
-            if (setAside != Rename::done)
+            if (result != Rename::done)
                 continue;
+
+            setAside = FileOps::identityOf (target, aside);
 
             if (auto& between = installerHooks().betweenRenames)
                 between();
@@ -274,11 +405,16 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
 
         if (placed == Rename::done)
         {
-            FileOps::renameNoReplace (target, aside, staging, bundleFileName);
+            // The old bundle goes with the staging folder, if it is still what we set aside.
+            takeIfExpected (target, aside, staging, "old-" + bundleFileName, setAside);
             return true;
         }
 
-        restoreSetAsideBundle (target, bundleFileName);
+        // Ours goes back, through the private staging folder, so that nothing
+        // put in its place meanwhile reaches the bundle path.
+        if (takeIfExpected (target, aside, staging, "aside", setAside)
+             && FileOps::renameNoReplace (staging, "aside", target, bundleFileName) != Rename::done)
+            FileOps::renameNoReplace (staging, "aside", target, aside);
 
         if (placed != Rename::exists)
             return false;
@@ -289,7 +425,8 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
 
 /** Puts the staged bundle at the bundle path in one step where the filesystem
     can; afterwards the old bundle, if there was one, sits in the staging folder. */
-bool replaceBundle (const Handle& target, const Handle& staging, const juce::String& bundleFileName)
+bool replaceBundle (const Handle& target, const Handle& staging, const juce::String& bundleFileName,
+                    const juce::String& runSuffix)
 {
     if (! installerHooks().forceTwoRenames)
     {
@@ -302,7 +439,7 @@ bool replaceBundle (const Handle& target, const Handle& staging, const juce::Str
             return result == Rename::done;
     }
 
-    return replaceInTwoRenames (target, staging, bundleFileName);
+    return replaceInTwoRenames (target, staging, bundleFileName, runSuffix);
 }
 
 //==============================================================================
@@ -315,6 +452,7 @@ struct StagedInstall
     juce::String bundleFileName;
     Handle target;
     std::unique_ptr<Staging> staging;   // declared after target: it refers to it
+    WrittenFiles written;               // closed before the staging folder goes
 
     JUCE_DECLARE_NON_COPYABLE (StagedInstall)
 };
@@ -354,13 +492,13 @@ std::unique_ptr<StagedInstall> stageInstall (const juce::File& folder, const juc
 
     restoreSetAsideBundle (target, bundleFileName, &staging);
 
-    if (! extractInto (payload, staging, bundleFileName, writer))
+    if (! extractInto (payload, staging, bundleFileName, writer, install->written)
+         || FileOps::kindOf (staging, bundleFileName) == Kind::missing)
     {
-        install->staging.reset();
-    }
-    else if (FileOps::kindOf (staging, bundleFileName) == Kind::missing)
-    {
+        // After an entry's own failure, already noted, this one does not count.
         RunLog::noteFailure (RunLog::Step::verify, bundleFileName, 0);
+
+        install->written.open.clear();   // closed first: an open file cannot be deleted everywhere
         install->staging.reset();
     }
 
@@ -376,13 +514,17 @@ bool finishInstall (StagedInstall& install)
     const auto& target = install.target;
     const auto& staging = install.staging->folder;
 
+    const auto& name = install.bundleFileName;
     const auto timedSync = [] (auto&& sync) { const PartTimer timer (&InstallerHooks::Timings::sync); return sync(); };
 
-    const auto& name = install.bundleFileName;
+    // Success is what the disk holds: the staged bundle itself at the bundle path, synced there.
+    const auto staged = FileOps::identityOf (staging, name);
     const auto failed = [] (RunLog::Step step, const juce::String& path) { RunLog::noteFailure (step, path); return false; };
 
-    const bool ok = (timedSync ([&] { return makeStagedDurable (target, staging); }) || failed (RunLog::Step::sync, name))
-                     && (replaceBundle (target, staging, name) || failed (RunLog::Step::swap, name))
+    const bool ok = (timedSync ([&] { return makeStagedDurable (target, staging, name, install.written); }) || failed (RunLog::Step::sync, name))
+                     && (replaceBundle (target, staging, name, install.staging->name.getLastCharacters (stagingSuffixLength))
+                          || failed (RunLog::Step::swap, name))
+                     && (FileOps::identityOf (target, name) == staged || failed (RunLog::Step::verify, name))
                      && (! durableAtAll() || timedSync ([&] { return FileOps::sync (target); }) || failed (RunLog::Step::sync, {}));
 
     install.staging.reset();   // the old bundle, or the staged one that did not get in
@@ -393,14 +535,15 @@ bool finishInstall (StagedInstall& install)
     there: a killed run leaves the whole bundle or none at the bundle path. */
 bool uninstallFormat (const juce::File& folder, const juce::String& bundleFileName)
 {
-    const auto target = FileOps::openTargetFolder (folder, false);
+    FileOps::PathReport report;
+    const auto target = FileOps::openTargetFolder (folder, false, &report);
 
-    // A folder we cannot open may still hold the bundle: only a path the system
-    // reports missing counts as uninstalled.
+    // A folder we cannot open may still hold the bundle: only a path that is
+    // not there counts as uninstalled.
     if (! target)
     {
         RunLog::noteFailure (RunLog::Step::openTarget, {});
-        return FileOps::kindOf (folder.getChildFile (bundleFileName)) == Kind::missing;
+        return report.missing && ! report.untrustedLink;
     }
 
     restoreSetAsideBundle (target, bundleFileName);
@@ -409,35 +552,36 @@ bool uninstallFormat (const juce::File& folder, const juce::String& bundleFileNa
     if (FileOps::kindOf (target, bundleFileName) == Kind::missing)
         return true;
 
+    Staging staging (target, bundleFileName);
+
+    if (! staging.folder)
     {
-        Staging staging (target, bundleFileName);
-
-        if (! staging.folder)
-        {
-            RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
-            return false;
-        }
-
-        restoreSetAsideBundle (target, bundleFileName, &staging.folder);
-
-        if (FileOps::renameNoReplace (target, bundleFileName, staging.folder, bundleFileName) != Rename::done)
-        {
-            RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
-            return false;
-        }
-
-        if (durableAtAll())
-            FileOps::sync (target);
-    }
-
-    // Success is what the disk shows, not what a call returned.
-    if (FileOps::kindOf (target, bundleFileName) != Kind::missing)
-    {
-        RunLog::noteFailure (RunLog::Step::remove, bundleFileName, 0);
+        RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
         return false;
     }
 
-    return true;
+    restoreSetAsideBundle (target, bundleFileName, &staging.folder);
+
+    if (FileOps::renameNoReplace (target, bundleFileName, staging.folder, bundleFileName) != Rename::done)
+    {
+        RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
+        return false;
+    }
+
+    // The bundle path is empty on the disk, and the bundle is deleted; what
+    // could not be deleted stays hidden for a later run, and the run says so.
+    const bool synced = ! durableAtAll() || FileOps::sync (target);
+    const bool removed = staging.remove();
+
+    // Success is what the disk shows, not what a call returned.
+    if (! synced)
+        RunLog::noteFailure (RunLog::Step::sync, {});
+    else if (! removed)
+        RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
+    else if (FileOps::kindOf (target, bundleFileName) != Kind::missing)
+        RunLog::noteFailure (RunLog::Step::remove, bundleFileName, 0);
+
+    return synced && removed && FileOps::kindOf (target, bundleFileName) == Kind::missing;
 }
 } // namespace
 

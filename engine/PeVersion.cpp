@@ -2,10 +2,6 @@
 
 #include <optional>
 
-#if ! JUCE_WINDOWS
- #include <sys/stat.h>
-#endif
-
 namespace
 {
     constexpr juce::uint16 rtVersion = 16;
@@ -37,9 +33,9 @@ namespace
     class PeFile
     {
     public:
-        explicit PeFile (const juce::File& f) : stream (f)
+        explicit PeFile (const FileOps::Handle& f) : file (f)
         {
-            fileSize = stream.openedOk() ? stream.getTotalLength() : 0;
+            fileSize = juce::jmax ((juce::int64) 0, FileOps::sizeOf (file));
         }
 
         /** Copies size bytes at offset into dest; false unless all of them lie inside the file. */
@@ -48,7 +44,7 @@ namespace
             if (offset < 0 || size < 0 || offset > fileSize || (juce::int64) size > fileSize - offset)
                 return false;
 
-            return stream.setPosition (offset) && stream.read (dest, size) == size;
+            return FileOps::readAt (file, (juce::uint64) offset, dest, (size_t) size);
         }
 
         bool readSections()
@@ -234,25 +230,33 @@ namespace
         }
 
     private:
-        juce::FileInputStream stream;
+        const FileOps::Handle& file;
         juce::int64 fileSize = 0;
         juce::uint32 resourceRva = 0;
         std::vector<Section> sections;
     };
 }
 
-juce::String readFileVersion (const juce::File& file)
+std::function<void()>& versionProbeSeam()
 {
-    if (! file.existsAsFile())
+    static std::function<void()> seam;
+    return seam;
+}
+
+juce::String readModuleVersion (const FileOps::Handle& file)
+{
+    if (! file.isValid())
         return {};
 
-   #if ! JUCE_WINDOWS
-    // Only a regular file: a pipe named like a module would block the caller.
-    struct stat info;
-
-    if (stat (file.getFullPathName().toRawUTF8(), &info) != 0 || ! S_ISREG (info.st_mode))
-        return {};
-   #endif
+    if (auto& seam = versionProbeSeam())
+        seam();
 
     return PeFile (file).readVersion();
+}
+
+juce::String readFileVersion (const juce::File& file)
+{
+    // Opened once, without blocking and not through a link at its name, and
+    // checked on that handle: a pipe swapped in later cannot hold us up.
+    return readModuleVersion (FileOps::openForReading (file));
 }

@@ -1,6 +1,8 @@
 #pragma once
 
-#include <juce_core/juce_core.h>
+#include "FileOps.h"
+
+#include <functional>
 
 /** The fixed file version of a Windows PE module, read from the
     VS_FIXEDFILEINFO of its RT_VERSION resource, as "a.b.c.d".
@@ -12,3 +14,11 @@
     file.
 */
 juce::String readFileVersion (const juce::File& file);
+
+/** The same, from a plain file opened by FileOps::openForReading: the file is
+    checked and read through that one handle, never looked up again by name. */
+juce::String readModuleVersion (const FileOps::Handle& file);
+
+/** Runs after a module has been opened and checked and before it is read;
+    empty but for tests that change what lies at the module's path there. */
+std::function<void()>& versionProbeSeam();

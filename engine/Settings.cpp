@@ -1,5 +1,4 @@
 #include "Settings.h"
-#include "SettingsTrust.h"
 
 #include "FileOps.h"
 #include "Utf8.h"
@@ -7,8 +6,6 @@
 #include <cstring>
 
 #if ! JUCE_WINDOWS
- #include <cerrno>
- #include <sys/stat.h>
  #include <unistd.h>
 #endif
 
@@ -27,40 +24,36 @@ namespace
     // Attribute keys, entry k for format k.
     const char* const pathKeys[] = { "VST3_Path", "CLAP_Path", "AAX_Path" };
 
-    /** A root process lets the file steer where it writes and deletes only when
-        no other user can change it: every user can write a settings file that
-        lies in, or is, something not owned by root or writable by group or others.
-        On Windows the same rule reads owners and access lists (SettingsTrust). */
-    bool isTrustedByThisProcess (const juce::File& path)
+    /** Whether the file must prove that no other user can change it before it
+        may steer where we write and delete: always for an elevated Windows
+        program, for root on POSIX. */
+    bool mustCheckTrust()
     {
        #if JUCE_WINDOWS
-        return SettingsTrust::isTrusted (path);
+        return true;
        #else
-        if (geteuid() != 0)
-            return true;
-
-        struct stat info;
-
-        if (stat (path.getFullPathName().toRawUTF8(), &info) != 0)
-            return errno == ENOENT;
-
-        return info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+        return geteuid() == 0;
        #endif
     }
 
     /** A path value as a folder. Values may use either separator, as the file is
-        shared with the maker's Windows installers; a relative value lies below
-        the working directory, an empty one gives no folder at all. */
-    juce::File folderFromValue (juce::String value)
+        shared with the maker's Windows installers; an empty one gives no folder
+        at all. Only a full path is taken: a relative one (or "~") would depend
+        on where and as whom the program was started, and gives the format's
+        default instead. */
+    juce::File folderFromValue (juce::String value, const juce::File& defaultFolder)
     {
         if (value.isEmpty())
             return {};
 
-       #if ! JUCE_WINDOWS
+       #if JUCE_WINDOWS
+        const bool full = juce::File::isAbsolutePath (value) && ! value.startsWithChar ('~');
+       #else
         value = value.replaceCharacter ('\\', '/');
+        const bool full = value.startsWithChar ('/');
        #endif
 
-        return juce::File::getCurrentWorkingDirectory().getChildFile (value);
+        return full ? juce::File (value) : defaultFolder;
     }
 
     /** Every '&' starts a reference as XML has them: a name, a decimal or a hex
@@ -107,7 +100,7 @@ namespace
         settings file can be: a plain file of at most 64 KiB holding UTF-8 XML without
         a document type (which could pull in other files or expand without end) and
         without processing instructions past the declaration. */
-    std::unique_ptr<juce::XmlElement> readSettingsFile (const juce::File& file)
+    std::unique_ptr<juce::XmlElement> readSettingsFile (const FileOps::Handle& file)
     {
         constexpr size_t maxSize = 64 * 1024;
         juce::MemoryBlock content;
@@ -159,19 +152,42 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
     resolved.settingsFolder = commonAppDataFolder.getChildFile ("Oakhaze");
     resolved.formatFolders = defaultFolders;
 
-    const auto settingsFile = resolved.settingsFolder.getChildFile (settingsFileName);
-    resolved.settingsFile = settingsFile;
+    resolved.settingsFile = resolved.settingsFolder.getChildFile (settingsFileName);
 
-    if (! isTrustedByThisProcess (resolved.settingsFolder) || ! isTrustedByThisProcess (settingsFile))
+    // The folder is opened from the root one part at a time, and the file is
+    // checked and read through the one handle: what was checked is what is read.
+    FileOps::PathReport report;
+    const auto folder = FileOps::openTargetFolder (resolved.settingsFolder, false, &report);
+    const bool checkTrust = mustCheckTrust();
+
+    // A root process lets the file steer where it writes and deletes only when
+    // no other user can change it, its folder, or any folder on the way there.
+    if (! folder || (checkTrust && (! report.holdersGuarded || ! FileOps::onlyPrivilegedCanChange (folder, false))))
     {
-        resolved.ignoredBecause = "it or its folder may be changed by others than the administrators";
+        if (folder)
+            resolved.ignoredBecause = "its folder, or one on the way, may be changed by others than the administrators";
+        else if (report.untrustedLink)
+            resolved.ignoredBecause = "a link on the way to it may have been put there by another user";
+        else if (! report.missing)
+            resolved.ignoredBecause = "its folder could not be opened";
+
         return resolved;
     }
 
-    if (settingsFile.existsAsFile())
+    const auto kind = FileOps::kindOf (folder, settingsFileName);
+
+    if (kind == FileOps::Kind::file)
     {
+        const auto file = FileOps::openForReading (folder, settingsFileName);
+
+        if (! file || (checkTrust && ! FileOps::onlyPrivilegedCanChange (file, false)))
+        {
+            resolved.ignoredBecause = file ? "it may be changed by others than the administrators" : "it could not be opened";
+            return resolved;
+        }
+
         // Not XML, or empty: the defaults stay and the file is left as it is.
-        const auto root = readSettingsFile (settingsFile);
+        const auto root = readSettingsFile (file);
 
         if (root == nullptr)
         {
@@ -183,21 +199,22 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
 
         for (int k = 0; k < numFormats; ++k)
         {
-            const auto folder = folderFromValue (root->getStringAttribute (pathKeys[k]));
-            resolved.formatFolders[(size_t) k] = folder;
+            const auto value = folderFromValue (root->getStringAttribute (pathKeys[k]), defaultFolders[(size_t) k]);
+            resolved.formatFolders[(size_t) k] = value;
 
-            // Made like the installer's own folders, readable by the hosts whatever the umask.
-            if (folder != juce::File() && ! folder.exists())
-                FileOps::openTargetFolder (folder, true);
+            // Made like the installer's own folders, readable by the hosts whatever
+            // the umask, and by the same rule about links on the way.
+            if (value != juce::File())
+                FileOps::openTargetFolder (value, true);
         }
 
         return resolved;
     }
 
-    // Only where nothing at all is in the way: a folder or a dangling link under
-    // the file's name is left alone, and the defaults hold for this run.
-    if (! settingsFile.exists() && ! settingsFile.isSymbolicLink())
-        writeDefaults (settingsFile, defaultFolders);
+    // Only where nothing at all is in the way: a folder or a link under the
+    // file's name is left alone, and the defaults hold for this run.
+    if (kind == FileOps::Kind::missing)
+        writeDefaults (resolved.settingsFile, defaultFolders);
     else
         resolved.ignoredBecause = "not a plain file";
 

@@ -360,7 +360,7 @@ TEST (RunLog, SyslogReceivesTheRunsLines)
     EXPECT_TRUE (lines[0].contains ("]: Oakhaze Plugin Manager 1.0.5 started by uid 0 for uid 1000 (pkexec) for Velquin 1.0.0: VST3 "
                                     + path (folders[0]) + ", CLAP " + path (folders[1]) + ", AAX " + path (folders[2])
                                     + " (defaults; settings file " + path (appData.getChildFile ("Oakhaze/PluginManagerSettings.txt"))
-                                    + " ignored: it or its folder may be changed by others than the administrators)")) << lines[0];
+                                    + " ignored: it may be changed by others than the administrators)")) << lines[0];
 
     EXPECT_TRUE (lines[1].startsWith ("<11>")) << lines[1];
     EXPECT_TRUE (lines[1].endsWith ("]: VST3 install into " + path (folders[0]) + ": failed at stage, .Velquin.vst3.oh-staging-*: Read-only file system")) << lines[1];

@@ -241,6 +241,12 @@ TEST (Settings, RootIgnoresAFileOtherUsersCanChange)
         { "file owned by another user",      [=] (auto&, auto& f, auto&) { owner (f, 12345); },        false, true  },
         { "file writable by everyone",       [=] (auto&, auto& f, auto&) { mode (f, 0666); },          false, true  },
         { "file writable by its group",      [=] (auto&, auto& f, auto&) { mode (f, 0664); },          false, true  },
+        { "a folder on the way writable by everyone", [=] (auto& d, auto&, auto&) { mode (d.getParentDirectory(), 0777); },
+                                                                                                       false, false },
+        { "a folder on the way owned by another user", [=] (auto& d, auto&, auto&) { owner (d.getParentDirectory(), 12345); },
+                                                                                                       false, false },
+        { "a sticky folder on the way, as /tmp", [=] (auto& d, auto&, auto&) { mode (d.getParentDirectory(), 01777); },
+                                                                                                       true,  true  },
         { "folder links to a user's folder", [=] (auto& d, auto&, auto& e)
                                              {
                                                  ASSERT_TRUE (d.moveFileTo (e));
@@ -290,6 +296,25 @@ TEST (Settings, RootIgnoresAFileOtherUsersCanChange)
     }
 }
 #endif
+
+// A path value counts only as a full path: a relative one would depend on the
+// folder the program was started in, "~" on whose home it sees.
+TEST (Settings, AValueThatIsNoFullPathGivesTheDefaultOfItsFormat)
+{
+    TempFolder temp;
+    const auto appData = temp.systemPaths().commonAppDataFolder;
+    const auto defaults = defaultFormatFolders (temp["lib"]);
+    const auto wanted = temp["wanted/clap"];
+
+    appData.getChildFile ("Oakhaze").createDirectory();
+    appData.getChildFile ("Oakhaze/PluginManagerSettings.txt")
+        .replaceWithText (settingsXml ("Plugin_Manager_Settings",
+                                       "VST3_Path=\"relative/vst3\" CLAP_Path=\"" + wanted.getFullPathName() + "\" AAX_Path=\"~/aax\""));
+
+    const auto resolved = resolveSettings (appData, defaults);
+    EXPECT_EQ (resolved.formatFolders, (PerFormat<juce::File> { defaults[0], wanted, defaults[2] }));
+    EXPECT_FALSE (juce::File::getCurrentWorkingDirectory().getChildFile ("relative").exists());
+}
 
 #if JUCE_WINDOWS
 TEST (Settings, OnlyASmallPlainXmlFileIsRead)          { GTEST_SKIP() << "pipes, device links and a forked child with a time limit: POSIX only"; }

@@ -384,8 +384,9 @@ TEST (Status, DiskStateGivesInstalledVersionAndText)
        #endif
         { 1, "empty folder",                      folder,                                         true,  "INSTALLED" },
        #if ! JUCE_WINDOWS   // links on Windows need a privilege the tests do not assume
+        // The probe opens the module itself, never what a link at its name points to.
         { 1, "link to a versioned module",        [&] (auto& b) { temp["elsewhere/module.dll"].createSymbolicLink (b, true); },
-                                                                                                  true,  "v7.8.9.10 INSTALLED" },
+                                                                                                  true,  "INSTALLED" },
         { 1, "dangling link",                     [&] (auto& b) { temp["nowhere"].createSymbolicLink (b, true); },
                                                                                                   true,  "INSTALLED" },
        #endif

@@ -157,6 +157,21 @@ Tree snapshot (const juce::File& root)
     return tree;
 }
 
+namespace
+{
+    /** A path fit to print: names from the disk need not be text. */
+    juce::String printable (const std::string& path)
+    {
+        juce::String out;
+
+        for (unsigned char c : path)
+            out << (c >= 0x20 && c < 0x7f ? juce::String::charToString ((juce::juce_wchar) c)
+                                          : "\\x" + juce::String::toHexString ((int) c).paddedLeft ('0', 2));
+
+        return out;
+    }
+}
+
 void expectSameTree (const Tree& expected, const Tree& actual, const char* what)
 {
     if (expected == actual)
@@ -169,14 +184,14 @@ void expectSameTree (const Tree& expected, const Tree& actual, const char* what)
         const auto it = actual.find (path);
 
         if (it == actual.end())
-            diff << "\n  gone:    " << path;
+            diff << "\n  gone:    " << printable (path);
         else if (it->second != record)
-            diff << "\n  changed: " << path << " (" << record.substr (0, 24) << " -> " << it->second.substr (0, 24) << ")";
+            diff << "\n  changed: " << printable (path) << " (" << printable (record.substr (0, 24)) << " -> " << printable (it->second.substr (0, 24)) << ")";
     }
 
     for (auto& [path, record] : actual)
         if (expected.count (path) == 0)
-            diff << "\n  new:     " << path;
+            diff << "\n  new:     " << printable (path);
 
     fail (juce::String (what) + diff);
 }

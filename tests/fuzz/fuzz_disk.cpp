@@ -1,0 +1,193 @@
+// Fuzzed names, links and pipes in a target folder and in the old bundle,
+// then an install and an uninstall of the VST3 bundle over them.
+//
+// Input: one byte of settings (bit 0: the target folder is writable by every
+// user, without the sticky bit), then records of one byte of kind, one byte
+// of length and that many bytes of name. Kinds (value modulo 8): a file, a
+// folder holding a file, a link to the canary tree, a link to "/", a dangling
+// link, a pipe, in the target folder for even records and inside the old
+// bundle for odd ones. A name keeps its bytes but for "/" and NUL.
+//
+// After every input:
+// - both runs succeed; the install leaves exactly the fresh bundle at the
+//   bundle path, the uninstall nothing;
+// - nothing outside the target folder changes (the canary tree beside it,
+//   reached through the fuzzed links, included);
+// - every entry of the target folder that is not ours stays as it was: only
+//   the bundle path and text names of our own form (".Velquin.vst3.oh-...")
+//   may change, and those only in a folder no other user can change.
+#include "FuzzSandbox.h"
+#include "Installer.h"
+#include "Utf8.h"
+#include "support/ZipFixture.h"
+
+#include <filesystem>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+    namespace fs = std::filesystem;
+
+    juce::File workspace;
+    std::string target, canary;
+    juce::MemoryBlock archive;
+    FuzzSandbox::Tree freshBundle;
+    const std::string bundle = "Velquin.vst3";
+
+    PerFormat<PayloadArchive> payloads()
+    {
+        return { PayloadArchive { archive.getData(), archive.getSize() }, PayloadArchive {}, PayloadArchive {} };
+    }
+
+    bool run (bool uninstall)
+    {
+        PerFormat<bool> selection { true, false, false };
+        const PerFormat<juce::File> folders { juce::File (juce::String::fromUTF8 (target.data(), (int) target.size())), {}, {} };
+        return processSelectedFormats (selection, uninstall, folders, "Velquin", payloads());
+    }
+
+    /** Ours by form: the bundle path, or a text name of our own prefix. */
+    bool mayChange (const std::string& relative, bool guarded)
+    {
+        const auto top = relative.substr (0, relative.find ('/'));
+
+        if (top == bundle)
+            return true;
+
+        const std::string ours = "." + bundle + ".oh-";
+        return guarded && top.rfind (ours, 0) == 0 && isWellFormedUtf8 (top.data(), top.size());
+    }
+
+    FuzzSandbox::Tree without (const FuzzSandbox::Tree& tree, bool guarded)
+    {
+        FuzzSandbox::Tree kept;
+
+        for (auto& [path, record] : tree)
+            if (path.rfind ("plugins/", 0) != 0 || ! mayChange (path.substr (8), guarded))
+                kept[path] = record;
+
+        return kept;
+    }
+
+    FuzzSandbox::Tree bundleOnly (const FuzzSandbox::Tree& tree)
+    {
+        FuzzSandbox::Tree kept;
+        const auto key = "plugins/" + bundle;
+
+        for (auto& [path, record] : tree)
+            if (path == key || path.rfind (key + "/", 0) == 0)
+                kept[path.substr (8)] = record;
+
+        return kept;
+    }
+
+    void layOutOldBundle()
+    {
+        fs::create_directories (target + "/" + bundle + "/Contents/x86_64-win");
+        const auto module = juce::File (juce::String (target + "/" + bundle + "/Contents/x86_64-win/Velquin.vst3"));
+        FuzzSandbox::writeFile (module, "old", 3);
+    }
+
+    /** One fuzzed entry; one that cannot be made (a name taken twice) is skipped. */
+    void makeEntry (int kind, const std::string& folder, const std::string& name)
+    {
+        const auto path = folder + "/" + name;
+
+        switch (kind % 6)
+        {
+            case 0:  if (FILE* f = std::fopen (path.c_str(), "wx")) { std::fputs ("foreign", f); std::fclose (f); }
+                     break;
+            case 1:  if (mkdir (path.c_str(), 0755) == 0)
+                         if (FILE* f = std::fopen ((path + "/inside").c_str(), "wx")) { std::fputs ("foreign", f); std::fclose (f); }
+                     break;
+            case 2:  symlink (canary.c_str(), path.c_str()); break;
+            case 3:  symlink ("/", path.c_str()); break;
+            case 4:  symlink ("nowhere/at/all", path.c_str()); break;
+            default: mkfifo (path.c_str(), 0644); break;
+        }
+    }
+}
+
+extern "C" int LLVMFuzzerInitialize (int* argc, char*** argv)
+{
+    workspace = FuzzSandbox::makeWorkspace ("disk");
+    FuzzSandbox::removeAtExit (workspace);
+    FuzzSandbox::confineWritesTo (workspace, *argc, *argv);
+
+    const auto base = workspace.getFullPathName().toStdString();
+    target = base + "/plugins";
+    canary = base + "/canary";
+
+    fs::create_directories (canary + "/Velquin.vst3/Contents");
+    FuzzSandbox::writeFile (juce::File (juce::String (canary + "/keep.txt")), "canary", 6);
+    FuzzSandbox::writeFile (juce::File (juce::String (canary + "/Velquin.vst3/Contents/keep.bin")), "canary", 6);
+
+    archive = ZipFixture()
+                  .directory ("Velquin.vst3\\Contents")
+                  .file ("Velquin.vst3\\Contents\\x86_64-win\\Velquin.vst3", ZipFixture::sampleContent (4000, 3))
+                  .file ("Velquin.vst3\\desktop.ini", juce::String ("[.ShellClassInfo]\r\n"))
+                  .build();
+
+    // The fresh bundle as an install into an empty folder leaves it.
+    fs::create_directories (target);
+
+    if (! run (false))
+        FuzzSandbox::fail ("the install into an empty folder failed");
+
+    freshBundle = bundleOnly (FuzzSandbox::snapshot (workspace));
+    FuzzSandbox::removeTree (juce::File (juce::String (target)));
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput (const juce::uint8* data, size_t size)
+{
+    if (size < 1)
+        return 0;
+
+    const bool guarded = (data[0] & 1) == 0;
+    fs::create_directories (target);
+    chmod (target.c_str(), guarded ? 0755 : 0777);
+    layOutOldBundle();
+
+    // At most 16 entries, each name at most 255 bytes.
+    size_t pos = 1;
+
+    for (int record = 0; record < 16 && pos + 2 <= size; ++record)
+    {
+        const int kind = data[pos];
+        const size_t length = std::min<size_t> (data[pos + 1], size - pos - 2);
+        std::string name;
+
+        for (size_t i = 0; i < length; ++i)
+            if (data[pos + 2 + i] != '/' && data[pos + 2 + i] != 0)
+                name += (char) data[pos + 2 + i];
+
+        pos += 2 + length;
+
+        if (name.empty() || name == "." || name == "..")
+            continue;
+
+        makeEntry (kind, record % 2 == 0 ? target : target + "/" + bundle + "/Contents", name);
+    }
+
+    const auto before = FuzzSandbox::snapshot (workspace);
+
+    if (! run (false))
+        FuzzSandbox::fail ("the install failed");
+
+    auto after = FuzzSandbox::snapshot (workspace);
+    FuzzSandbox::expectSameTree (freshBundle, bundleOnly (after), "the bundle path does not hold the fresh bundle");
+    FuzzSandbox::expectSameTree (without (before, guarded), without (after, guarded), "the install changed what is not ours");
+
+    if (! run (true))
+        FuzzSandbox::fail ("the uninstall failed");
+
+    after = FuzzSandbox::snapshot (workspace);
+    FuzzSandbox::expectSameTree ({}, bundleOnly (after), "the uninstall left something at the bundle path");
+    FuzzSandbox::expectSameTree (without (before, guarded), without (after, guarded), "the uninstall changed what is not ours");
+
+    FuzzSandbox::removeTree (juce::File (juce::String (target)));
+    return 0;
+}

@@ -1,0 +1,556 @@
+// What root reads from the disk cannot crash or steer it: names that are not
+// text, objects of others renamed to our names, links in the configured path,
+// a pipe swapped in under the version probe, and mounts inside a bundle.
+#include "Installer.h"
+#include "InstallerHooks.h"
+#include "PeVersion.h"
+#include "Status.h"
+#include "support/ChildProcess.h"
+#include "support/PeFixture.h"
+#include "support/TempFolder.h"
+#include "support/ZipFixture.h"
+
+#include <gtest/gtest.h>
+
+#if ! JUCE_WINDOWS
+ #include <filesystem>
+ #include <fstream>
+ #include <map>
+ #include <sstream>
+ #include <grp.h>
+ #include <sys/mount.h>
+ #include <sys/stat.h>
+ #include <sys/wait.h>
+ #include <unistd.h>
+
+namespace
+{
+namespace fs = std::filesystem;
+
+//==============================================================================
+// Trees kept as bytes: a name read from the disk never becomes a juce::String
+// here, for that conversion is one of the faults under test.
+using RawTree = std::map<std::string, std::string>;
+
+RawTree rawTree (const std::string& root)
+{
+    RawTree tree;
+    std::error_code error;
+
+    for (fs::recursive_directory_iterator it (root, error), end; ! error && it != end; it.increment (error))
+    {
+        struct stat info;
+
+        if (lstat (it->path().c_str(), &info) != 0)
+            continue;
+
+        std::ostringstream record;
+        record << std::oct << (info.st_mode & 0170777) << std::dec << " uid " << info.st_uid << ' ';
+
+        if (S_ISREG (info.st_mode))
+            record << std::ifstream (it->path(), std::ios::binary).rdbuf();
+        else if (S_ISLNK (info.st_mode))
+            record << "-> " << fs::read_symlink (it->path(), error).string();
+
+        tree[it->path().lexically_relative (root).string()] = record.str();
+    }
+
+    return tree;
+}
+
+/** The entries below (and including) one name of the tree's top level. */
+RawTree under (const RawTree& tree, const std::string& top, bool keep)
+{
+    RawTree result;
+
+    for (auto& [path, record] : tree)
+        if ((path == top || path.rfind (top + "/", 0) == 0) == keep)
+            result[path] = record;
+
+    return result;
+}
+
+/** A printable path: bytes outside ASCII as \xHH. */
+std::string printable (const std::string& s)
+{
+    std::string out;
+
+    for (unsigned char c : s)
+    {
+        if (c >= 0x20 && c < 0x7f)
+        {
+            out += (char) c;
+        }
+        else
+        {
+            char hex[8];
+            std::snprintf (hex, sizeof (hex), "\\x%02X", c);
+            out += hex;
+        }
+    }
+
+    return out;
+}
+
+std::string differences (const RawTree& expected, const RawTree& actual)
+{
+    std::string diff;
+
+    for (auto& [path, record] : expected)
+        if (actual.count (path) == 0 || actual.at (path) != record)
+            diff += (actual.count (path) == 0 ? " gone " : " changed ") + printable (path) + ";";
+
+    for (auto& [path, record] : actual)
+        if (expected.count (path) == 0)
+            diff += " new " + printable (path) + ";";
+
+    return diff;
+}
+
+bool writeRaw (const std::string& path, const std::string& content)
+{
+    std::ofstream out (path, std::ios::binary);
+    out << content;
+    return out.good();
+}
+
+bool makeFolders (const std::string& path, uid_t owner = 0, mode_t mode = 0755)
+{
+    std::error_code error;
+    fs::create_directories (path, error);
+    return ! error && chown (path.c_str(), owner, owner) == 0 && chmod (path.c_str(), mode) == 0;
+}
+
+/** Lays out a bundle of another product, or an old bundle of ours. */
+bool layOutBundle (const std::string& path, const std::string& seed)
+{
+    return makeFolders (path + "/Contents/x86_64-win")
+            && writeRaw (path + "/desktop.ini", "[.ShellClassInfo]\r\n")
+            && writeRaw (path + "/Contents/x86_64-win/module.bin", "module of " + seed);
+}
+
+/** The fresh bundle the installs put in place, and its archive. */
+struct Payload
+{
+    juce::MemoryBlock archive = ZipFixture()
+                                    .directory ("Velquin.vst3\\Contents")
+                                    .file ("Velquin.vst3\\Contents\\x86_64-win\\Velquin.vst3", ZipFixture::sampleContent (20000, 7))
+                                    .file ("Velquin.vst3\\desktop.ini", juce::String ("[.ShellClassInfo]\r\n"))
+                                    .build();
+
+    PerFormat<PayloadArchive> payloads() const
+    {
+        return { PayloadArchive { archive.getData(), archive.getSize() }, PayloadArchive {}, PayloadArchive {} };
+    }
+};
+
+bool runVst3 (const juce::File& folder, bool uninstall, const Payload& payload)
+{
+    PerFormat<bool> selection { true, false, false };
+    return processSelectedFormats (selection, uninstall, { folder, {}, {} }, "Velquin", payload.payloads());
+}
+
+bool becomeNobody()
+{
+    return setgroups (0, nullptr) == 0 && setgid (65534) == 0 && setuid (65534) == 0;
+}
+
+/** Runs fn as the user nobody in a child and returns its message. */
+std::string asNobody (const std::function<std::string()>& fn)
+{
+    return inChild ([&]() -> std::string { return becomeNobody() ? fn() : "could not become nobody"; }, 30);
+}
+
+/** Removes a tree before the TempFolder that holds it goes: the framework's
+    own listing would read the names that are not text. */
+struct RawRemoval
+{
+    std::string path;
+
+    ~RawRemoval()
+    {
+        std::error_code error;
+        fs::remove_all (path, error);
+    }
+};
+
+#define SKIP_OR_EXPECT_EMPTY(message)                          \
+    if (const auto m = (message); m.rfind ("skip:", 0) == 0)   \
+        GTEST_SKIP() << m;                                     \
+    else                                                       \
+        EXPECT_EQ (m, "")
+} // namespace
+
+//==============================================================================
+// Names that are not UTF-8, in the target folder, inside our old bundle and
+// inside a staging leftover of ours: every install and uninstall goes through,
+// the foreign names stay where they are, and ours go with what holds them.
+// Each case runs in a child so that a crash fails one row, not the whole run.
+TEST (HostileDisk, NamesThatAreNotTextAreNeverOurs)
+{
+    const std::string names[] = { "\xC0" + std::string (200, 'A'), "\xC0\xAE", "\xE0\x80\x80x", "\xC0_propos" };
+    const char* const places[] = { "target folder", "old bundle", "staging leftover" };
+    const std::string leftover = ".Velquin.vst3.oh-staging-a1B2c3";
+    const Payload payload;
+
+    for (auto& name : names)
+    {
+        for (const std::string place : places)
+        {
+            for (const bool uninstall : { false, true })
+            {
+                SCOPED_TRACE (printable (name) + " in the " + place + (uninstall ? ", uninstall" : ", install"));
+                TempFolder temp;
+                const auto folder = temp["VST3"];
+                const auto target = folder.getFullPathName().toStdString();
+                const RawRemoval removal { target };
+
+                ASSERT_TRUE (layOutBundle (target + "/Velquin.vst3", "old"));
+
+                if (place == "target folder")
+                {
+                    ASSERT_TRUE (writeRaw (target + "/" + name, "foreign"));
+                    // Named like a staging folder of ours but for the bytes: not ours either.
+                    ASSERT_TRUE (makeFolders (target + "/.Velquin.vst3.oh-staging-" + name));
+                    ASSERT_TRUE (writeRaw (target + "/.Velquin.vst3.oh-staging-" + name + "/keep", "foreign"));
+                }
+                else if (place == "old bundle")
+                {
+                    ASSERT_TRUE (writeRaw (target + "/Velquin.vst3/Contents/" + name, "inside"));
+                }
+                else
+                {
+                    ASSERT_TRUE (makeFolders (target + "/" + leftover + "/" + name, 0, 0700));
+                    ASSERT_TRUE (writeRaw (target + "/" + leftover + "/" + name + "/" + name, "partial"));
+                }
+
+                const auto before = rawTree (target);
+
+                const auto message = inChild ([&]() -> std::string
+                {
+                    return runVst3 (folder, uninstall, payload) ? "" : "the run reported failure";
+                }, 60);
+
+                EXPECT_EQ (message, "");
+
+                const auto after = rawTree (target);
+                const auto others = [&] (const RawTree& t) { return under (under (t, "Velquin.vst3", false), leftover, false); };
+
+                EXPECT_EQ (differences (others (before), others (after)), "") << "foreign names must stay as they were";
+                EXPECT_TRUE (under (after, leftover, true).empty()) << "our leftover goes, whatever it holds";
+
+                const auto bundle = under (after, "Velquin.vst3", true);
+
+                if (uninstall)
+                {
+                    EXPECT_TRUE (bundle.empty());
+                }
+                else
+                {
+                    EXPECT_EQ (bundle.size(), 5u) << "the fresh bundle: itself, Contents, its folder, two files";
+                    EXPECT_EQ (bundle.count ("Velquin.vst3/Contents/x86_64-win/Velquin.vst3"), 1u);
+                }
+            }
+        }
+    }
+}
+
+//==============================================================================
+// In a folder every user can write (no sticky bit), another user renames two
+// root-owned bundles of another product to our set-aside and staging names.
+// Start-up, installs (in one step and in two renames) and an uninstall leave
+// both where they are; the installs and the uninstall still succeed.
+TEST (HostileDisk, ObjectsOfOthersRenamedToOurNamesAreLeftAlone)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to play the other user";
+
+    TempFolder temp;
+    const Payload payload;
+
+    SKIP_OR_EXPECT_EMPTY (inChild ([&]() -> std::string
+    {
+        if (auto failure = enterPrivateTmpfs (temp.get().getFullPathName().toRawUTF8(), "16m"); ! failure.empty())
+            return failure;
+
+        const auto folder = temp["shared"];
+        const auto shared = folder.getFullPathName().toStdString();
+
+        if (! makeFolders (shared, 0, 0777)
+             || ! layOutBundle (shared + "/Other.vst3", "other")
+             || ! layOutBundle (shared + "/Another.vst3", "another"))
+            return "could not lay out the shared folder";
+
+        const auto planted = asNobody ([&]() -> std::string
+        {
+            return rename ((shared + "/Other.vst3").c_str(), (shared + "/.Velquin.vst3.oh-aside").c_str()) == 0
+                    && rename ((shared + "/Another.vst3").c_str(), (shared + "/.Velquin.vst3.oh-staging-AAAAAA").c_str()) == 0
+                       ? "" : "nobody could not rename";
+        });
+
+        if (! planted.empty())
+            return planted;
+
+        const auto before = rawTree (shared);
+        std::string failures;
+
+        const auto check = [&] (const char* step)
+        {
+            const auto now = rawTree (shared);
+
+            for (auto* name : { ".Velquin.vst3.oh-aside", ".Velquin.vst3.oh-staging-AAAAAA" })
+                if (under (now, name, true) != under (before, name, true))
+                    failures += std::string (step) + ": " + name + " changed;" + differences (under (before, name, true), under (now, name, true));
+        };
+
+        restoreSetAsideBundles ({ folder, {}, {} }, "Velquin");
+        check ("start");
+
+        if (! runVst3 (folder, false, payload))
+            failures += "install failed; ";
+
+        check ("install");
+
+        installerHooks().forceTwoRenames = true;
+
+        if (! runVst3 (folder, false, payload))
+            failures += "install in two renames failed; ";
+
+        installerHooks() = {};
+        check ("install in two renames");
+
+        if (! runVst3 (folder, true, payload))
+            failures += "uninstall failed; ";
+
+        check ("uninstall");
+        return failures;
+    }));
+}
+
+//==============================================================================
+// The configured folder lies below one of an ordinary user, who swaps their
+// folder for a link to a place holding a bundle: neither install nor uninstall
+// writes, moves or deletes anything, anywhere. A root-owned link in a
+// root-owned folder, as a system lays out its own folders, is still followed.
+TEST (HostileDisk, LinksInTheConfiguredPath)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to play the other user";
+
+    TempFolder temp;
+    const Payload payload;
+
+    SKIP_OR_EXPECT_EMPTY (inChild ([&]() -> std::string
+    {
+        if (auto failure = enterPrivateTmpfs (temp.get().getFullPathName().toRawUTF8(), "16m"); ! failure.empty())
+            return failure;
+
+        const auto base = temp.get().getFullPathName().toStdString();
+        const auto folder = temp["home/user/plugins/vst3"];
+        std::string failures;
+
+        if (! makeFolders (base + "/home/user/plugins/vst3", 65534)
+             || chown ((base + "/home/user").c_str(), 65534, 65534) != 0
+             || chown ((base + "/home/user/plugins").c_str(), 65534, 65534) != 0
+             || ! layOutBundle (base + "/elsewhere/plugins/vst3/Velquin.vst3", "elsewhere"))
+            return "could not lay out the folders";
+
+        const auto elsewhere = rawTree (base + "/elsewhere");
+        const auto usersOwn = rawTree (base + "/home/user/plugins");
+
+        for (const bool uninstall : { true, false })
+        {
+            const auto swapped = asNobody ([&]() -> std::string
+            {
+                const auto plugins = base + "/home/user/plugins";
+                std::error_code error;
+                fs::remove_all (plugins + ".real", error);
+                return rename (plugins.c_str(), (plugins + ".real").c_str()) == 0
+                        && symlink ((base + "/elsewhere/plugins").c_str(), plugins.c_str()) == 0
+                           ? "" : "nobody could not swap the folder";
+            });
+
+            if (! swapped.empty())
+                return swapped;
+
+            const auto what = uninstall ? std::string ("uninstall") : std::string ("install");
+
+            if (runVst3 (folder, uninstall, payload))
+                failures += what + " through the user's link reported success; ";
+
+            if (probeFormatStatus (folder, "Velquin", 0).installed)
+                failures += "the status looked through the user's link; ";
+
+            if (const auto diff = differences (elsewhere, rawTree (base + "/elsewhere")); ! diff.empty())
+                failures += what + " changed the other place:" + diff + " ";
+
+            if (const auto diff = differences (usersOwn, rawTree (base + "/home/user/plugins.real")); ! diff.empty())
+                failures += what + " changed the user's own folder:" + diff + " ";
+
+            // Back to the real folder for the next round.
+            fs::remove (base + "/home/user/plugins");
+            fs::rename (base + "/home/user/plugins.real", base + "/home/user/plugins");
+        }
+
+        // A system's own layout: a root-owned link in a root-owned folder.
+        if (! makeFolders (base + "/usr/lib") || ! makeFolders (base + "/opt/vst3")
+             || symlink ((base + "/opt/vst3").c_str(), (base + "/usr/lib/vst3").c_str()) != 0)
+            return "could not lay out the system's link";
+
+        const auto linked = temp["usr/lib/vst3"];
+
+        if (! runVst3 (linked, false, payload) || ! fs::exists (base + "/opt/vst3/Velquin.vst3/desktop.ini"))
+            failures += "install through root's own link failed; ";
+
+        if (! probeFormatStatus (linked, "Velquin", 0).installed)
+            failures += "the status does not see the bundle through root's own link; ";
+
+        if (! runVst3 (linked, true, payload) || fs::exists (base + "/opt/vst3/Velquin.vst3"))
+            failures += "uninstall through root's own link failed; ";
+
+        return failures;
+    }));
+}
+
+//==============================================================================
+// The CLAP module is swapped for a pipe between the probe's check and its
+// read: the probe still returns at once, with what it checked.
+TEST (HostileDisk, VersionProbeNeverWaitsOnAPipeSwappedIn)
+{
+    TempFolder temp;
+    const auto folder = temp["CLAP"];
+    const auto module = folder.getChildFile ("Velquin.clap");
+    PeFixture fixture;
+    fixture.fileVersion = { 7, 8, 9, 10 };
+    const auto bytes = fixture.build();
+    ASSERT_TRUE (folder.createDirectory());
+    ASSERT_TRUE (module.replaceWithData (bytes.getData(), bytes.getSize()));
+
+    const auto path = module.getFullPathName().toStdString();
+
+    const auto message = inChild ([&]() -> std::string
+    {
+        int swaps = 0;
+
+        versionProbeSeam() = [&]
+        {
+            ++swaps;
+            rename (path.c_str(), (path + ".moved").c_str());
+            mkfifo (path.c_str(), 0600);
+        };
+
+        const auto status = probeFormatStatus (folder, "Velquin", 1);
+
+        if (swaps == 0)
+            return "the seam never ran";
+
+        return status.installed && status.version == "7.8.9.10" ? "" : ("status " + status.text).toStdString();
+    }, 10);
+
+    EXPECT_EQ (message, "") << "a probe that hangs is killed after 10 s";
+}
+
+//==============================================================================
+// A file system mounted inside an old bundle is not ours to empty: the
+// recursive delete stops at it, and the uninstall says it did not finish.
+TEST (HostileDisk, DeletingABundleNeverCrossesIntoAnotherFileSystem)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to mount";
+
+    TempFolder temp;
+    const Payload payload;
+
+    SKIP_OR_EXPECT_EMPTY (inChild ([&]() -> std::string
+    {
+        if (auto failure = enterPrivateMounts(); ! failure.empty())
+            return failure;
+
+        const auto folder = temp["VST3"];
+        const auto target = folder.getFullPathName().toStdString();
+        const auto mounted = target + "/Velquin.vst3/Contents/mounted";
+
+        if (! layOutBundle (target + "/Velquin.vst3", "old") || ! makeFolders (mounted))
+            return "could not lay out the bundle";
+
+        if (mount ("tmpfs", mounted.c_str(), "tmpfs", 0, "size=1m,mode=0755") != 0)
+            return "skip: no tmpfs here";
+
+        if (! writeRaw (mounted + "/precious", "on another file system"))
+            return "could not write into the mount";
+
+        const auto ok = runVst3 (folder, true, payload);
+
+        // The mount moved with the bundle into the staging folder, or stayed.
+        std::string found;
+
+        for (auto& entry : fs::recursive_directory_iterator (target))
+            if (entry.path().filename() == "precious")
+                found = entry.path().string();
+
+        std::string failures;
+
+        if (found.empty())
+            failures += "the file on the other file system was deleted; ";
+
+        if (ok)
+            failures += "the uninstall reported success with the bundle half deleted; ";
+
+        if (! found.empty())
+            umount2 (fs::path (found).parent_path().c_str(), MNT_DETACH);
+
+        return failures;
+    }));
+}
+
+//==============================================================================
+// Only the new bundle and the staging folder are synced before the swap: an
+// old bundle that a killed run left set aside, moved into the staging folder
+// to go with it, may hold anything (here a pipe) and must not stop the install.
+TEST (HostileDisk, AnOldBundleMovedInIsNeverSynced)
+{
+    TempFolder temp;
+    const auto folder = temp["VST3"];
+    const auto target = folder.getFullPathName().toStdString();
+    const Payload payload;
+
+    ASSERT_TRUE (layOutBundle (target + "/Velquin.vst3", "current"));
+    ASSERT_TRUE (layOutBundle (target + "/.Velquin.vst3.oh-aside", "set aside"));
+    ASSERT_EQ (mkfifo ((target + "/.Velquin.vst3.oh-aside/Contents/pipe").c_str(), 0600), 0);
+
+    EXPECT_TRUE (runVst3 (folder, false, payload));
+
+    const auto after = rawTree (target);
+    EXPECT_EQ (under (after, "Velquin.vst3", true).count ("Velquin.vst3/Contents/x86_64-win/Velquin.vst3"), 1u);
+    EXPECT_TRUE (under (after, ".Velquin.vst3.oh-aside", true).empty()) << "the old copy goes with the staging folder";
+}
+
+//==============================================================================
+// Two entries of the same name (separators and case aside) would let the
+// second replace the first: such an archive is refused, the old bundle stays.
+TEST (HostileDisk, ArchivesWithAnEntryNameTwiceAreRefused)
+{
+    const std::pair<const char*, const char*> twins[] = {
+        { "Velquin.vst3\\desktop.ini", "Velquin.vst3\\desktop.ini" },
+        { "Velquin.vst3\\desktop.ini", "Velquin.vst3/desktop.ini" },
+        { "Velquin.vst3\\desktop.ini", "Velquin.vst3\\DESKTOP.INI" },
+    };
+
+    for (auto& [first, second] : twins)
+    {
+        SCOPED_TRACE (second);
+        TempFolder temp;
+        const auto folder = temp["VST3"];
+        const auto target = folder.getFullPathName().toStdString();
+        ASSERT_TRUE (layOutBundle (target + "/Velquin.vst3", "old"));
+        const auto before = rawTree (target);
+
+        Payload payload;
+        payload.archive = ZipFixture().file (first, juce::String ("one")).file (second, juce::String ("two")).build();
+
+        EXPECT_FALSE (runVst3 (folder, false, payload));
+        EXPECT_EQ (differences (before, rawTree (target)), "");
+    }
+}
+
+#endif
