@@ -1,6 +1,7 @@
 # oh_add_windows_resources (<target>)
 #
-# Gives the Windows executable its manifest, version block and two icon groups.
+# Gives the Windows executable its manifest, version block, two icon groups and
+# the message table of its event source.
 # The icons are made at build time from the plume artwork (resources/linux/hicolor):
 # 16, 32 and 48 pixels as 32-bit images, 256 pixels stored as PNG.
 # Names and version come from OH_COMPANY_NAME, OH_MANAGER_NAME and
@@ -16,6 +17,7 @@ if (NOT DEFINED OH_MANAGER_VERSION)
 endif()
 
 find_program (OH_ICOTOOL icotool REQUIRED)
+find_program (OH_WINDMC NAMES x86_64-w64-mingw32-windmc windmc REQUIRED)
 
 function (oh_add_windows_resources target)
     set (art "${PROJECT_SOURCE_DIR}/resources/linux/hicolor")
@@ -35,6 +37,17 @@ function (oh_add_windows_resources target)
         COMMENT "Making the application icon"
         VERBATIM)
 
+    # The event log's texts for our own event source: a message table made by windmc.
+    set (events_mc "${PROJECT_SOURCE_DIR}/resources/windows/oh_installer_events.mc")
+    set (OH_EVENTS_FILE "${out_dir}/oh_installer_events_MSG00409.bin")
+    add_custom_command (
+        OUTPUT "${OH_EVENTS_FILE}"
+        COMMAND "${CMAKE_COMMAND}" -E make_directory "${out_dir}"
+        COMMAND "${OH_WINDMC}" -b -h "${out_dir}" -r "${out_dir}" "${events_mc}"
+        DEPENDS "${events_mc}"
+        COMMENT "Making the event log's message table"
+        VERBATIM)
+
     # 1.0.5 -> 1,0,5,0
     string (REPLACE "." ";" parts "${OH_MANAGER_VERSION}")
     list (APPEND parts 0 0 0 0)
@@ -43,6 +56,6 @@ function (oh_add_windows_resources target)
 
     configure_file ("${PROJECT_SOURCE_DIR}/resources/windows/oh_installer.rc.in" "${out_dir}/oh_installer.rc" @ONLY)
     set_source_files_properties ("${out_dir}/oh_installer.rc" PROPERTIES
-        OBJECT_DEPENDS "${OH_ICON_FILE};${OH_MANIFEST_FILE}")
-    target_sources (${target} PRIVATE "${out_dir}/oh_installer.rc" "${OH_ICON_FILE}")
+        OBJECT_DEPENDS "${OH_ICON_FILE};${OH_MANIFEST_FILE};${OH_EVENTS_FILE}")
+    target_sources (${target} PRIVATE "${out_dir}/oh_installer.rc" "${OH_ICON_FILE}" "${OH_EVENTS_FILE}")
 endfunction()

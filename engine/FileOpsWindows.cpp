@@ -69,6 +69,8 @@ OpenResult openAt (const Handle& parent, const Name& name, ACCESS_MASK access,
 
     if (NT_SUCCESS (result.status) && h != nullptr && h != INVALID_HANDLE_VALUE)
         result.handle = Handle ((std::intptr_t) h);
+    else
+        SetLastError (RtlNtStatusToDosError (result.status));   // the caller's failure record reads it
 
     return result;
 }
@@ -165,6 +167,7 @@ Rename renameResult (NTSTATUS status)
     if (NT_SUCCESS (status))
         return Rename::done;
 
+    SetLastError (RtlNtStatusToDosError (status));
     return status == statusObjectNameCollision ? Rename::exists : Rename::failed;
 }
 

@@ -5,6 +5,7 @@
 #include "FileOps.h"
 #include "InstallerHooks.h"
 #include "PayloadDirectory.h"
+#include "RunLog.h"
 
 #include <memory>
 #include <set>
@@ -224,13 +225,26 @@ bool writeFileEntry (const Handle& folder, const juce::String& name, const Direc
     auto file = FileOps::createFile (folder, name);
 
     if (! file)
+    {
+        RunLog::noteFailure (RunLog::Step::stage, record.name);
         return false;
+    }
 
-    const bool ok = writer.write (record, file)
-                     && FileOps::setTimes (file, record.time());
+    // Content that does not check out leaves no system error; a failed write does.
+    RunLog::restoreLastSystemError (0);
 
-    if (! ok)
+    if (! writer.write (record, file))
+    {
+        const auto error = RunLog::lastSystemError();
+        RunLog::noteFailure (error == 0 ? RunLog::Step::verify : RunLog::Step::stage, record.name, error);
         return false;
+    }
+
+    if (! FileOps::setTimes (file, record.time()))
+    {
+        RunLog::noteFailure (RunLog::Step::stage, record.name);
+        return false;
+    }
 
     // On its way to the disk while the next entries are inflated; synced with the rest.
     if (installerHooks().durability == InstallerHooks::Durability::syncEach)
@@ -240,7 +254,13 @@ bool writeFileEntry (const Handle& folder, const juce::String& name, const Direc
         return true;
     }
 
-    return file.close();
+    if (! file.close())
+    {
+        RunLog::noteFailure (RunLog::Step::stage, record.name);
+        return false;
+    }
+
+    return true;
 }
 
 /** Extracts every entry, in archive order, into the staging folder. Entries must
@@ -253,7 +273,10 @@ bool extractInto (const PayloadArchive& payload, const Handle& staging, const ju
     std::vector<DirectoryRecord> records;
 
     if (! readCentralDirectory (payload, records) || records.empty())
+    {
+        RunLog::noteFailure (RunLog::Step::verify, {}, 0);
         return false;
+    }
 
     // Windows folds case, and the packer refuses such pairs: a second entry of
     // a name already extracted would silently replace the first.
@@ -265,14 +288,22 @@ bool extractInto (const PayloadArchive& payload, const Handle& staging, const ju
 
         if (! splitEntryName (record, bundleFileName, parts)
              || ! seen.insert (parts.joinIntoString ("/").toLowerCase()).second)
+        {
+            RunLog::noteFailure (RunLog::Step::verify, record.name, 0);
             return false;
+        }
 
         const auto folderDepth = record.isDirectory ? parts.size() : parts.size() - 1;
         Handle folder;
 
         for (int i = 0; i < folderDepth; ++i)
+        {
             if (! (folder = FileOps::makeFolder (i == 0 ? staging : folder, parts[i])))
+            {
+                RunLog::noteFailure (RunLog::Step::stage, parts.joinIntoString ("/", 0, i + 1));
                 return false;
+            }
+        }
 
         if (! record.isDirectory
              && ! writeFileEntry (folderDepth == 0 ? staging : folder, parts[parts.size() - 1], record, writer, written))
@@ -433,8 +464,17 @@ std::unique_ptr<StagedInstall> stageInstall (const juce::File& folder, const juc
 {
     auto install = std::make_unique<StagedInstall> (bundleFileName);
 
-    if (payload.data == nullptr || payload.size == 0 || ! (install->target = FileOps::openTargetFolder (folder, true)))
+    if (payload.data == nullptr || payload.size == 0)
+    {
+        RunLog::noteFailure (RunLog::Step::verify, {}, 0);
         return install;
+    }
+
+    if (! (install->target = FileOps::openTargetFolder (folder, true)))
+    {
+        RunLog::noteFailure (RunLog::Step::openTarget, {});
+        return install;
+    }
 
     const auto& target = install->target;
     restoreSetAsideBundle (target, bundleFileName);
@@ -445,6 +485,7 @@ std::unique_ptr<StagedInstall> stageInstall (const juce::File& folder, const juc
 
     if (! staging)
     {
+        RunLog::noteFailure (RunLog::Step::stage, stagingPrefix (bundleFileName) + "*");
         install->staging.reset();
         return install;
     }
@@ -454,6 +495,9 @@ std::unique_ptr<StagedInstall> stageInstall (const juce::File& folder, const juc
     if (! extractInto (payload, staging, bundleFileName, writer, install->written)
          || FileOps::kindOf (staging, bundleFileName) == Kind::missing)
     {
+        // After an entry's own failure, already noted, this one does not count.
+        RunLog::noteFailure (RunLog::Step::verify, bundleFileName, 0);
+
         install->written.open.clear();   // closed first: an open file cannot be deleted everywhere
         install->staging.reset();
     }
@@ -475,11 +519,13 @@ bool finishInstall (StagedInstall& install)
 
     // Success is what the disk holds: the staged bundle itself at the bundle path, synced there.
     const auto staged = FileOps::identityOf (staging, name);
+    const auto failed = [] (RunLog::Step step, const juce::String& path) { RunLog::noteFailure (step, path); return false; };
 
-    const bool ok = timedSync ([&] { return makeStagedDurable (target, staging, name, install.written); })
-                     && replaceBundle (target, staging, name, install.staging->name.getLastCharacters (stagingSuffixLength))
-                     && FileOps::identityOf (target, name) == staged
-                     && (! durableAtAll() || timedSync ([&] { return FileOps::sync (target); }));
+    const bool ok = (timedSync ([&] { return makeStagedDurable (target, staging, name, install.written); }) || failed (RunLog::Step::sync, name))
+                     && (replaceBundle (target, staging, name, install.staging->name.getLastCharacters (stagingSuffixLength))
+                          || failed (RunLog::Step::swap, name))
+                     && (FileOps::identityOf (target, name) == staged || failed (RunLog::Step::verify, name))
+                     && (! durableAtAll() || timedSync ([&] { return FileOps::sync (target); }) || failed (RunLog::Step::sync, {}));
 
     install.staging.reset();   // the old bundle, or the staged one that did not get in
     return ok;
@@ -495,7 +541,10 @@ bool uninstallFormat (const juce::File& folder, const juce::String& bundleFileNa
     // A folder we cannot open may still hold the bundle: only a path that is
     // not there counts as uninstalled.
     if (! target)
+    {
+        RunLog::noteFailure (RunLog::Step::openTarget, {});
         return report.missing && ! report.untrustedLink;
+    }
 
     restoreSetAsideBundle (target, bundleFileName);
     removeStagingLeftovers (target, bundleFileName);
@@ -506,12 +555,18 @@ bool uninstallFormat (const juce::File& folder, const juce::String& bundleFileNa
     Staging staging (target, bundleFileName);
 
     if (! staging.folder)
+    {
+        RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
         return false;
+    }
 
     restoreSetAsideBundle (target, bundleFileName, &staging.folder);
 
     if (FileOps::renameNoReplace (target, bundleFileName, staging.folder, bundleFileName) != Rename::done)
+    {
+        RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
         return false;
+    }
 
     // The bundle path is empty on the disk, and the bundle is deleted; what
     // could not be deleted stays hidden for a later run, and the run says so.
@@ -519,6 +574,13 @@ bool uninstallFormat (const juce::File& folder, const juce::String& bundleFileNa
     const bool removed = staging.remove();
 
     // Success is what the disk shows, not what a call returned.
+    if (! synced)
+        RunLog::noteFailure (RunLog::Step::sync, {});
+    else if (! removed)
+        RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
+    else if (FileOps::kindOf (target, bundleFileName) != Kind::missing)
+        RunLog::noteFailure (RunLog::Step::remove, bundleFileName, 0);
+
     return synced && removed && FileOps::kindOf (target, bundleFileName) == Kind::missing;
 }
 } // namespace
@@ -533,14 +595,22 @@ bool processSelectedFormats (PerFormat<bool>& selection,
     bool processedAny = false;
     bool allSucceeded = true;
     EntryWriter writer;   // shared by the formats
+    PerFormat<RunLog::Failure> failures;
 
     // A staged format is finished after the next one is staged: its data goes to
     // the disk while the next archive is inflated, and its sync finds it there.
     std::unique_ptr<StagedInstall> pending;
+    int pendingFormat = 0;
     const auto finishPending = [&]
     {
         if (pending != nullptr)
-            allSucceeded = finishInstall (*pending) && allSucceeded;
+        {
+            auto& failure = failures[(size_t) pendingFormat];
+            const RunLog::FailureScope scope (failure);
+            const bool ok = finishInstall (*pending);
+            RunLog::formatProcessed (pendingFormat, false, folders[(size_t) pendingFormat], ok, failure);
+            allSucceeded = ok && allSucceeded;
+        }
 
         pending.reset();
     };
@@ -557,8 +627,14 @@ bool processSelectedFormats (PerFormat<bool>& selection,
         // An empty folder has no bundle path: the format fails, the disk is untouched.
         const auto bundle = bundlePath (folders[index], productName, k);
         bool ok = false;
+        const RunLog::FailureScope scope (failures[index]);
 
-        if (bundle != juce::File())
+        if (bundle == juce::File())
+        {
+            RunLog::noteFailure (RunLog::Step::openTarget, {}, 0);
+            RunLog::formatProcessed (k, uninstall, folders[index], false, failures[index]);
+        }
+        else
         {
             const auto& folder = folders[index];
             const auto name = bundleName (productName, k);
@@ -566,12 +642,14 @@ bool processSelectedFormats (PerFormat<bool>& selection,
             if (uninstall)
             {
                 ok = uninstallFormat (folder, name);
+                RunLog::formatProcessed (k, true, folder, ok, failures[index]);
             }
             else
             {
                 auto staged = stageInstall (folder, name, payloads[index], writer);
                 finishPending();
                 pending = std::move (staged);
+                pendingFormat = k;
                 ok = true;   // counted when it is finished
             }
         }

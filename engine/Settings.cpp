@@ -152,6 +152,8 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
     resolved.settingsFolder = commonAppDataFolder.getChildFile ("Oakhaze");
     resolved.formatFolders = defaultFolders;
 
+    resolved.settingsFile = resolved.settingsFolder.getChildFile (settingsFileName);
+
     // The folder is opened from the root one part at a time, and the file is
     // checked and read through the one handle: what was checked is what is read.
     FileOps::PathReport report;
@@ -161,7 +163,16 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
     // A root process lets the file steer where it writes and deletes only when
     // no other user can change it, its folder, or any folder on the way there.
     if (! folder || (checkTrust && (! report.holdersGuarded || ! FileOps::onlyPrivilegedCanChange (folder, false))))
+    {
+        if (folder)
+            resolved.ignoredBecause = "its folder, or one on the way, may be changed by others than the administrators";
+        else if (report.untrustedLink)
+            resolved.ignoredBecause = "a link on the way to it may have been put there by another user";
+        else if (! report.missing)
+            resolved.ignoredBecause = "its folder could not be opened";
+
         return resolved;
+    }
 
     const auto kind = FileOps::kindOf (folder, settingsFileName);
 
@@ -170,13 +181,21 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
         const auto file = FileOps::openForReading (folder, settingsFileName);
 
         if (! file || (checkTrust && ! FileOps::onlyPrivilegedCanChange (file, false)))
+        {
+            resolved.ignoredBecause = file ? "it may be changed by others than the administrators" : "it could not be opened";
             return resolved;
+        }
 
         // Not XML, or empty: the defaults stay and the file is left as it is.
         const auto root = readSettingsFile (file);
 
         if (root == nullptr)
+        {
+            resolved.ignoredBecause = "not a settings file (UTF-8 XML of at most 64 KiB, no document type)";
             return resolved;
+        }
+
+        resolved.fromSettingsFile = true;
 
         for (int k = 0; k < numFormats; ++k)
         {
@@ -195,7 +214,9 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
     // Only where nothing at all is in the way: a folder or a link under the
     // file's name is left alone, and the defaults hold for this run.
     if (kind == FileOps::Kind::missing)
-        writeDefaults (resolved.settingsFolder.getChildFile (settingsFileName), defaultFolders);
+        writeDefaults (resolved.settingsFile, defaultFolders);
+    else
+        resolved.ignoredBecause = "not a plain file";
 
     return resolved;
 }

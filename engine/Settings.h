@@ -7,6 +7,10 @@ struct ResolvedSettings
 {
     juce::File settingsFolder;
     PerFormat<juce::File> formatFolders;
+
+    juce::File settingsFile;
+    bool fromSettingsFile = false;   ///< the folders are the file's
+    juce::String ignoredBecause;     ///< why a file there was not used; empty when it was, or none was there
 };
 
 /** Resolves the target folders once at start-up: reads the shared settings

@@ -4,6 +4,7 @@
 #include "Icons.h"
 #include "Installer.h"
 #include "Palette.h"
+#include "RunLog.h"
 #include "Settings.h"
 #include "Status.h"
 
@@ -35,6 +36,8 @@ MainComponent::MainComponent (SystemPaths paths)
     const auto settings = resolveSettings (systemPaths.commonAppDataFolder, formatFolders);
     settingsFolder = settings.settingsFolder;
     formatFolders = settings.formatFolders;
+    RunLog::started (productName, productVersion, formatFolders,
+                     { settings.fromSettingsFile, settings.settingsFile, settings.ignoredBecause });
 
     // A replacement killed half-way left a bundle set aside: back in place before anything looks.
     restoreSetAsideBundles (formatFolders, productName);

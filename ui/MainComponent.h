@@ -2,6 +2,7 @@
 
 #include "Catalogue.h"
 #include "CustomLookAndFeel.h"
+#include "OpenLink.h"
 #include "SystemPaths.h"
 #include "panels/panel_eula.h"
 #include "panels/panel_success.h"
@@ -29,7 +30,7 @@ public:
 
     //==============================================================================
     /** Opens the product page and the manual; tests replace it so that no browser starts. */
-    std::function<void (const juce::URL&)> openLink = [] (const juce::URL& url) { url.launchInDefaultBrowser(); };
+    std::function<void (const juce::URL&)> openLink = [] (const juce::URL& url) { openLinkAsDesktopUser (url); };
 
     //==============================================================================
     // Read-only views for the window and the tests.

@@ -2,7 +2,8 @@
 """Reads the Windows executable's own resources with tools that are not ours
 (pefile, wrestool, icotool, ImageMagick) and checks them against what the
 program must carry: the manifest, the version block, two identical icon
-groups drawn from the plume artwork, and no DLL of its own runtime.
+groups drawn from the plume artwork, the event log's message table, and no
+DLL of its own runtime.
 
 Usage: executable_resources.py oh_installer.exe hicolor-folder
 """
@@ -127,6 +128,25 @@ class ExecutableResources(unittest.TestCase):
                 differing = subprocess.run(["compare", "-metric", "AE", str(art(size)), str(out), "null:"],
                                            capture_output=True, text=True).stderr.strip()
                 self.assertEqual(differing, "0", f"{size} px pixels differ from the artwork")
+
+    def test_message_table_gives_each_event_its_own_line(self):
+        # MESSAGE_RESOURCE_DATA: blocks of (low id, high id, offset), then
+        # entries of (length, flags, text); flags 1 is UTF-16.
+        tables = resources(self.pe, pefile.RESOURCE_TYPE["RT_MESSAGETABLE"])
+        self.assertEqual(list(tables), [1])
+        data = tables[1]
+        texts = {}
+        for block in range(int.from_bytes(data[0:4], "little")):
+            low, high, offset = (int.from_bytes(data[4 + 12 * block + 4 * i:8 + 12 * block + 4 * i], "little")
+                                 for i in range(3))
+            for event in range(low, high + 1):
+                length = int.from_bytes(data[offset:offset + 2], "little")
+                flags = int.from_bytes(data[offset + 2:offset + 4], "little")
+                raw = data[offset + 4:offset + length]
+                texts[event] = raw.decode("utf-16-le" if flags & 1 else "ascii").rstrip("\0\r\n")
+                offset += length
+        # Started, succeeded, failed: the whole text is the line the program wrote.
+        self.assertEqual(texts, {1: "%1", 2: "%1", 3: "%1"})
 
     def test_needs_no_dll_beside_it(self):
         system = {"advapi32.dll", "comdlg32.dll", "dxgi.dll", "gdi32.dll", "imm32.dll", "kernel32.dll",

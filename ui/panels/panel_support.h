@@ -1,5 +1,7 @@
 #pragma once
 
+#include "OpenLink.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <functional>
@@ -41,8 +43,8 @@ private:
     std::unique_ptr<juce::Drawable> mailIcon;
 
 public:
-    /** Opens a link with the system's handler; the result is ignored. Tests replace it. */
-    std::function<void (const juce::URL&)> openLink = [] (const juce::URL& url) { url.launchInDefaultBrowser(); };
+    /** Opens a link with the desktop user's handler; the result is ignored. Tests replace it. */
+    std::function<void (const juce::URL&)> openLink = [] (const juce::URL& url) { openLinkAsDesktopUser (url); };
 
     /** The about text, built from settingsFolder. */
     juce::String getAboutText() const;

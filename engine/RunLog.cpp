@@ -1,0 +1,148 @@
+#include "RunLog.h"
+
+namespace RunLog
+{
+namespace
+{
+    SystemCall& systemCall()
+    {
+        static SystemCall call;
+        return call;
+    }
+
+    Failure*& currentFailure()
+    {
+        static Failure* current = nullptr;
+        return current;
+    }
+
+    const char* stepName (Step step)
+    {
+        switch (step)
+        {
+            case Step::openTarget:  return "open target";
+            case Step::stage:       return "stage";
+            case Step::verify:      return "verify";
+            case Step::swap:        return "swap";
+            case Step::remove:      return "delete";
+            case Step::sync:        return "sync";
+        }
+
+        return "?";
+    }
+
+    /** Paths and texts in a line: control characters (a name may hold a line
+        feed) shown as \xNN, so one line stays one line. */
+    juce::String printable (const juce::String& text)
+    {
+        juce::String result;
+        result.preallocateBytes (text.getNumBytesAsUTF8());
+
+        for (auto p = text.getCharPointer(); ! p.isEmpty();)
+        {
+            const auto c = p.getAndAdvance();
+
+            if (c < 0x20 || c == 0x7f)
+                result << "\\x" << juce::String::toHexString ((int) c).paddedLeft ('0', 2);
+            else
+                result << juce::String::charToString (c);
+        }
+
+        return result;
+    }
+
+    juce::String folderText (const juce::File& folder)
+    {
+        return folder == juce::File() ? juce::String ("(none)") : printable (folder.getFullPathName());
+    }
+}
+
+void setSystemCall (SystemCall call)
+{
+    systemCall() = std::move (call);
+}
+
+void write (Event event, const juce::String& line)
+{
+    const auto error = lastSystemError();
+
+    if (const auto& call = systemCall())
+        call (event, line);
+    else
+        writeToSystem (event, line);
+
+    restoreLastSystemError (error);
+}
+
+//==============================================================================
+FailureScope::FailureScope (Failure& into) noexcept
+    : previous (std::exchange (currentFailure(), &into))
+{
+}
+
+FailureScope::~FailureScope()
+{
+    currentFailure() = previous;
+}
+
+void noteFailure (Step step, const juce::String& pathBelowTarget)
+{
+    noteFailure (step, pathBelowTarget, lastSystemError());
+}
+
+void noteFailure (Step step, const juce::String& pathBelowTarget, int systemErrorCode)
+{
+    auto* failure = currentFailure();
+
+    if (failure == nullptr || failure->noted)
+        return;
+
+    failure->noted = true;
+    failure->step = step;
+    // Archive entries name their path with either separator; the log uses the system's.
+    failure->pathBelowTarget = pathBelowTarget.replaceCharacter (juce::File::getSeparatorChar() == '/' ? '\\' : '/',
+                                                                 juce::File::getSeparatorChar());
+    failure->systemError = systemErrorCode != 0 ? systemErrorText (systemErrorCode) : juce::String();
+}
+
+//==============================================================================
+void started (const juce::String& productName, const juce::String& productVersion,
+              const PerFormat<juce::File>& folders, const FolderSource& source)
+{
+    juce::String line;
+    line << "Oakhaze Plugin Manager " << Manager::version << " started by " << startedBy()
+         << " for " << productName << ' ' << productVersion << ":";
+
+    for (int k = 0; k < numFormats; ++k)
+        line << (k == 0 ? " " : ", ") << formatNames[k] << ' ' << folderText (folders[(size_t) k]);
+
+    const auto file = folderText (source.settingsFile);
+
+    if (source.fromSettingsFile)
+        line << " (from the settings file " << file << ")";
+    else if (source.ignoredBecause.isNotEmpty())
+        line << " (defaults; settings file " << file << " ignored: " << printable (source.ignoredBecause) << ")";
+    else
+        line << " (defaults)";
+
+    write (Event::started, line);
+}
+
+void formatProcessed (int format, bool uninstall, const juce::File& folder, bool succeeded, const Failure& failure)
+{
+    juce::String line;
+    line << formatNames[format] << (uninstall ? " uninstall from " : " install into ") << folderText (folder)
+         << (succeeded ? ": succeeded" : ": failed");
+
+    if (! succeeded && failure.noted)
+    {
+        line << " at " << stepName (failure.step) << ", "
+             << (failure.pathBelowTarget.isEmpty() ? juce::String ("the folder itself") : printable (failure.pathBelowTarget));
+
+        if (failure.systemError.isNotEmpty())
+            line << ": " << printable (failure.systemError);
+    }
+
+    write (succeeded ? Event::succeeded : Event::failed, line);
+}
+} // namespace RunLog
