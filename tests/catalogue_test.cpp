@@ -5,15 +5,6 @@
 
 #include <gtest/gtest.h>
 
-TEST (Catalogue, TablesHoldTheThreeOfferedFormatsAndTheExtras)
-{
-    EXPECT_EQ (formatNames, juce::StringArray ({ "VST3", "CLAP", "AAX", "AudioUnit V2", "AudioUnit V3" }));
-    EXPECT_EQ (formatExtensions, juce::StringArray ({ ".vst3", ".clap", ".aaxplugin" }));
-    EXPECT_EQ (extraNames, juce::StringArray ({ "EULA", "MANUAL", "WEBSITE", "SUPPORT", "SETTINGS" }));
-
-    static_assert (numFormats == 3);
-}
-
 TEST (Catalogue, NamesBeyondTheOfferedFormatsCommandNothing)
 {
     // A click dispatched under the unoffered names (or near-misses of the
@@ -124,14 +115,21 @@ TEST (Catalogue, DefaultFoldersAreWhereTheHostsLook)
    #endif
 }
 
-TEST (Catalogue, UnderscoresInTheProductNameBecomeBlanks)
+// What the extensions are for: the bundle each format installs and looks for.
+TEST (Catalogue, BundlesAreNamedForTheProductAndTheFormat)
 {
     const auto name = Product::displayName ("Velquin_Pro");
     EXPECT_EQ (name, "Velquin Pro");
-    EXPECT_EQ (bundleName (name, 0), "Velquin Pro.vst3");
-    const auto bundle = bundlePath (juce::File ("/x/CLAP"), name, 1);
-    EXPECT_EQ (bundle.getFileName(), "Velquin Pro.clap");
-    EXPECT_EQ (bundle.getParentDirectory(), juce::File ("/x/CLAP"));
+
+    const char* const expected[] = { "Velquin Pro.vst3", "Velquin Pro.clap", "Velquin Pro.aaxplugin" };
+
+    for (int k = 0; k < numFormats; ++k)
+    {
+        EXPECT_EQ (bundleName (name, k), expected[k]);
+        const auto bundle = bundlePath (juce::File ("/x/folder"), name, k);
+        EXPECT_EQ (bundle.getFileName(), expected[k]);
+        EXPECT_EQ (bundle.getParentDirectory(), juce::File ("/x/folder"));
+    }
 }
 
 TEST (Catalogue, PresenceTestCountsAnythingAtTheBundlePath)

@@ -2,6 +2,7 @@
 #include "InstallerHooks.h"
 #include "support/ChildProcess.h"
 #include "support/DemoFacts.h"
+#include "support/Sanitized.h"
 #include "support/TempFolder.h"
 #include "support/ZipFixture.h"
 
@@ -195,6 +196,21 @@ Bundle aaxBundle (int seed)
                { "Velquin.aaxplugin/Contents/x64/Velquin.aaxplugin", ZipFixture::sampleContent (40000, seed) } } };
 }
 
+#if ! JUCE_WINDOWS
+/** Empty for a child that our SIGKILL stopped or that exited 0; anything else
+    (an abort from a sanitizer, a segfault, a failure exit) described. */
+std::string endedByKillOrSuccess (int status)
+{
+    if (WIFSIGNALED (status))
+        return WTERMSIG (status) == SIGKILL ? "" : "the run died of signal " + std::to_string (WTERMSIG (status));
+
+    if (WIFEXITED (status))
+        return WEXITSTATUS (status) == 0 ? "" : "the run exited with " + std::to_string (WEXITSTATUS (status));
+
+    return "the run ended oddly";
+}
+#endif
+
 /** A temporary machine: three target folders, the "new" bundles and their archives. */
 struct Machine
 {
@@ -227,8 +243,10 @@ struct Machine
     }
 
    #if ! JUCE_WINDOWS
-    /** Runs VST3 in a child and kills it with SIGKILL after the delay. */
-    void killVst3RunAfter (bool uninstall, std::chrono::microseconds delay) const
+    /** Runs VST3 in a child and kills it with SIGKILL after the delay. Empty
+        when our kill ended it, or it finished first with success; otherwise
+        how it ended (an abort, a crash, a failed run). */
+    std::string killVst3RunAfter (bool uninstall, std::chrono::microseconds delay) const
     {
         const auto pid = fork();
 
@@ -240,7 +258,9 @@ struct Machine
 
         std::this_thread::sleep_for (delay);
         kill (pid, SIGKILL);
-        waitpid (pid, nullptr, 0);
+        int status = 0;
+        waitpid (pid, &status, 0);
+        return endedByKillOrSuccess (status);
     }
    #endif
 };
@@ -514,6 +534,14 @@ TEST (Install, DamagedOrHostileArchivesLeaveTheOldBundle)
         { "a link entry, then a file through it",
           [&] { return good.fixture().file ("Velquin.vst3\\Contents\\link", elsewhere (root).getFullPathName()).asSymbolicLink()
                            .file ("Velquin.vst3\\Contents\\link\\planted.txt", "planted").build(); } },
+        { "an entry marked encrypted",
+          [&] { return good.fixture().file ("Velquin.vst3\\Contents\\late.bin", "secret").withFlags (1).build(); } },
+        { "an entry of an unknown method (LZMA), its bytes as stored",
+          [&] { return good.fixture().file ("Velquin.vst3\\Contents\\late.bin", "packed").asStored().withMethod (14).build(); } },
+        { "an entry whose size says ZIP64",
+          [&] { return good.fixture().file ("Velquin.vst3\\Contents\\late.bin", "large").withClaimedSize (0xffffffff).build(); } },
+        { "an entry whose compressed size says ZIP64",
+          [&] { return good.fixture().file ("Velquin.vst3\\Contents\\late.bin", "large").withCompressedSize (0xffffffff).build(); } },
         { "a name that is not UTF-8 (an overlong '/')", [&] { return nameWith ("\xc0\xaf"); } },
         { "a name with a NUL in it",    [&] { return nameWith ("x\0"); } },
         { "a truncated archive",
@@ -711,7 +739,7 @@ TEST (Install, KilledRunLeavesOldOrNewBundleAndNextRunCleansUp)
         ASSERT_EQ (snapshot (m.folders[0]), smallTree);
 
         m.archives[0] = bigArchive;
-        m.killVst3RunAfter (false, std::chrono::milliseconds (delayMs));
+        EXPECT_EQ (m.killVst3RunAfter (false, std::chrono::milliseconds (delayMs)), "");
 
         const auto leftovers = stagingLeftovers (m.folders[0]);
         killedMidRun += leftovers.isEmpty() ? 0 : 1;
@@ -735,81 +763,6 @@ TEST (Install, KilledRunLeavesOldOrNewBundleAndNextRunCleansUp)
     }
 
     EXPECT_GT (killedMidRun, 0) << "no kill landed during an extraction; the case was not exercised";
-}
-
-TEST (Install, OnlyOurOwnStagingLeftoversAreRemoved)
-{
-    Machine m;
-    const auto folder = m.folders[0];
-    m.temp["elsewhere/keep.txt"].create();
-
-    const auto ours = folder.getChildFile (".Velquin.vst3.oh-staging-a1B2c3");
-    ours.getChildFile ("Velquin.vst3/partial.bin").create();
-
-    const juce::File kept[] = { folder.getChildFile (".Velquin.vst3.oh-staging-longer1"),
-                                folder.getChildFile (".Velquin.clap.oh-staging-a1B2c3"),
-                                folder.getChildFile (".Velquin.vst3.oh-staging-other"),
-                                folder.getChildFile (".Velquin.vst3.oh-staging-foreig") };
-
-    for (auto& f : kept)
-        f.getChildFile ("x").create();
-
-    // Another user's folder of our name, and a link of our name: not ours to delete.
-    ASSERT_EQ (chown (kept[3].getFullPathName().toRawUTF8(), 65534, 65534), 0);
-    const auto link = folder.getChildFile (".Velquin.vst3.oh-staging-link00");
-    link.getParentDirectory().createDirectory();
-    makeLink (link, m.temp["elsewhere"]);
-
-    for (const bool uninstall : { true, false })
-    {
-        EXPECT_TRUE (m.run ({ true, false, false }, uninstall));
-        EXPECT_FALSE (ours.exists());
-
-        for (auto& f : kept)
-            EXPECT_TRUE (f.getChildFile ("x").exists()) << f.getFileName();
-
-        EXPECT_TRUE (link.isSymbolicLink());
-        EXPECT_TRUE (m.temp["elsewhere/keep.txt"].existsAsFile());
-    }
-}
-
-TEST (Install, LeftoverScriptGoesOnlyWhenItIsOurOwnPlainFile)
-{
-    struct Case
-    {
-        const char* name;
-        std::function<void (const juce::File& script, const juce::File& elsewhere)> make;
-        bool removed;
-    };
-
-    const Case cases[] = {
-        { "our own plain file", [] (const juce::File& s, const juce::File&) { s.replaceWithText ("#!/bin/sh\n"); }, true },
-        { "nothing there", [] (const juce::File&, const juce::File&) {}, true },
-        { "a folder", [] (const juce::File& s, const juce::File&) { s.getChildFile ("inside").create(); }, false },
-        { "a link to a file", [] (const juce::File& s, const juce::File& e) { makeLink (s, e); }, false },
-        { "another user's file", [] (const juce::File& s, const juce::File&)
-          {
-              s.replaceWithText ("#!/bin/sh\n");
-              ASSERT_EQ (chown (s.getFullPathName().toRawUTF8(), 65534, 65534), 0);
-          }, false },
-    };
-
-    for (auto& c : cases)
-    {
-        SCOPED_TRACE (c.name);
-        TempFolder temp;
-        const auto tmp = temp["tmp"];
-        tmp.createDirectory();
-        const auto script = tmp.getChildFile ("script.sh");
-        const auto elsewhere = temp["elsewhere.sh"];
-        elsewhere.replaceWithText ("keep me");
-
-        c.make (script, elsewhere);
-        removeLeftoverScript (tmp);
-
-        EXPECT_EQ (! script.exists() && ! script.isSymbolicLink(), c.removed);
-        EXPECT_EQ (elsewhere.loadFileAsString(), "keep me");
-    }
 }
 
 // No temporary folder must not mean "/script.sh". Shown in a child process whose
@@ -850,6 +803,9 @@ TEST (Install, LeftoverScriptWithNoTemporaryFolderLeavesTheRootAlone)
 // anything in the canary tree.
 TEST (Install, AnotherUserSwappingOurEntriesForLinksCannotSteerRoot)
 {
+    if (sanitizedBuild())
+        GTEST_SKIP() << "hundreds of installs against the racer: four times as long sanitized, beyond its deadline";
+
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to run the other user";
 
@@ -923,20 +879,30 @@ TEST (Install, AnotherUserSwappingOurEntriesForLinksCannotSteerRoot)
             }
         }
 
+        // At least 300 runs and 100 swaps; a busy machine takes longer, never fewer.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (100);
         int runs = 0;
 
-        for (int i = 0; i < 300; ++i)
+        for (; runs < 300 || swaps->load() < 100; ++runs)
         {
+            if (std::chrono::steady_clock::now() > deadline)
+                break;
+
             PerFormat<bool> selection { true, true, false };
-            processSelectedFormats (selection, i % 3 == 2, m.folders, "Velquin", m.payloads());
-            ++runs;
+            processSelectedFormats (selection, runs % 3 == 2, m.folders, "Velquin", m.payloads());
         }
 
+        // Still racing when we stop it: an attacker that gave up or never started proves nothing.
+        int attackerStatus = 0;
         kill (attacker, SIGKILL);
-        waitpid (attacker, nullptr, 0);
+        waitpid (attacker, &attackerStatus, 0);
+
+        if (! WIFSIGNALED (attackerStatus) || WTERMSIG (attackerStatus) != SIGKILL)
+            return "the other user stopped before our kill (" + endedByKillOrSuccess (attackerStatus)
+                   + "): its set-up failed, or it died";
 
         if (swaps->load() < 100)
-            return "skip: the other user swapped only " + std::to_string (swaps->load()) + " times";
+            return "the other user swapped only " + std::to_string (swaps->load()) + " times in " + std::to_string (runs) + " runs";
 
         const auto after = ownershipSnapshot (canary);
 
@@ -957,9 +923,6 @@ TEST (Install, AnotherUserSwappingOurEntriesForLinksCannotSteerRoot)
 
         return {};
     }, 120);
-
-    if (message.rfind ("skip:", 0) == 0)
-        GTEST_SKIP() << message;
 
     EXPECT_EQ (message, "");
 }
@@ -1036,19 +999,41 @@ TEST (Install, UninstallLeavesTheWholeBundleOrNoneAndChecksTheDisk)
         if (auto failure = enterPrivateTmpfs (m.temp.get().getFullPathName().toRawUTF8(), "256m"); ! failure.empty())
             return failure;
 
-        std::string failures;
+        // One whole uninstall in a child, timed from the fork: the kills are
+        // spread across that, however fast or busy this machine is.
+        crowded.writeTo (m.folders[0]);
+        const auto started = std::chrono::steady_clock::now();
 
-        for (const int delayUs : { 0, 1000, 2000, 5000, 10000, 20000, 40000 })
+        if (const auto pid = fork(); pid == 0)
         {
+            PerFormat<bool> selection { true, false, false };
+            _exit (processSelectedFormats (selection, true, m.folders, "Velquin", m.payloads()) ? 0 : 1);
+        }
+        else if (int status = 0; waitpid (pid, &status, 0) != pid || endedByKillOrSuccess (status) != "")
+        {
+            return "the timed uninstall failed";
+        }
+
+        const auto wholeUs = std::chrono::duration_cast<std::chrono::microseconds> (std::chrono::steady_clock::now() - started).count();
+
+        std::string failures;
+        int killedMidRun = 0;
+
+        for (const auto fraction : { 0.0, 0.1, 0.25, 0.4, 0.55, 0.7, 0.85 })
+        {
+            const auto delayUs = (long long) ((double) wholeUs * fraction);
             const auto when = "killed after " + std::to_string (delayUs) + " us: ";
             crowded.writeTo (m.folders[0]);
             const auto crowdedTree = snapshot (m.folders[0]);
 
-            m.killVst3RunAfter (true, std::chrono::microseconds (delayUs));
+            if (auto ended = m.killVst3RunAfter (true, std::chrono::microseconds (delayUs)); ! ended.empty())
+                failures += when + ended + "; ";
 
             auto bundleNow = snapshot (m.folders[0]);
+            const auto leftovers = stagingLeftovers (m.folders[0]);
+            killedMidRun += leftovers.isEmpty() ? 0 : 1;
 
-            for (auto& name : stagingLeftovers (m.folders[0]))
+            for (auto& name : leftovers)
                 for (auto it = bundleNow.begin(); it != bundleNow.end();)
                     it = it->first.startsWith (name) ? bundleNow.erase (it) : std::next (it);
 
@@ -1060,6 +1045,10 @@ TEST (Install, UninstallLeavesTheWholeBundleOrNoneAndChecksTheDisk)
             if (! processSelectedFormats (selection, true, m.folders, "Velquin", m.payloads()) || ! snapshot (m.folders[0]).empty())
                 failures += when + "the next uninstall did not clear the folder; ";
         }
+
+        if (killedMidRun == 0)
+            failures += "no kill landed while the bundle was being deleted (a whole uninstall took "
+                        + std::to_string (wholeUs) + " us); the case was not exercised";
 
         return failures;
     }, 120);
@@ -1166,7 +1155,7 @@ TEST (Install, ReplacementInTwoRenamesSurvivesAKillBetweenThem)
 
         int status = 0;
         waitpid (pid, &status, 0);
-        ASSERT_TRUE (WIFSIGNALED (status)) << "the run was not stopped between the renames";
+        ASSERT_TRUE (WIFSIGNALED (status) && WTERMSIG (status) == SIGKILL) << "the run was not stopped between the renames: " << endedByKillOrSuccess (status);
 
         EXPECT_FALSE (m.folders[0].getChildFile ("Velquin.vst3").exists());
         EXPECT_EQ (subtree (snapshot (m.folders[0]), ".Velquin.vst3.oh-aside"), subtree (old, "Velquin.vst3"))
@@ -1190,14 +1179,98 @@ TEST (Install, ReplacementInTwoRenamesSurvivesAKillBetweenThem)
 // ownership and symbolic links. Windows' own cases are in replacement_test.cpp.
 TEST (Install, ReadOnlyTargetAndFullDiskLeaveTheOldBundle)       { GTEST_SKIP() << "bind mounts and tmpfs are Linux facilities"; }
 TEST (Install, KilledRunLeavesOldOrNewBundleAndNextRunCleansUp)  { GTEST_SKIP() << "forks and kills a child: POSIX only"; }
-TEST (Install, OnlyOurOwnStagingLeftoversAreRemoved)             { GTEST_SKIP() << "needs chown and symbolic links: POSIX only"; }
-TEST (Install, LeftoverScriptGoesOnlyWhenItIsOurOwnPlainFile)    { GTEST_SKIP() << "needs chown and symbolic links: POSIX only"; }
 TEST (Install, LeftoverScriptWithNoTemporaryFolderLeavesTheRootAlone) { GTEST_SKIP() << "needs fork and chroot: POSIX only"; }
 TEST (Install, AnotherUserSwappingOurEntriesForLinksCannotSteerRoot) { GTEST_SKIP() << "runs a second user and private mounts: POSIX only"; }
 TEST (Install, TwoProcessesInstallingTheSameFormatAtOnceAllSucceed)  { GTEST_SKIP() << "forks two installers on a private tmpfs: POSIX only"; }
 TEST (Install, UninstallLeavesTheWholeBundleOrNoneAndChecksTheDisk)  { GTEST_SKIP() << "forks and kills a child: POSIX only"; }
 TEST (Install, ReplacementInTwoRenamesSurvivesAKillBetweenThem)      { GTEST_SKIP() << "forks and kills a child: POSIX only"; }
 #endif
+
+// Leftovers of our own runs go; anything else of a similar name stays. The
+// rows that need another user or a link run on POSIX only.
+TEST (Install, OnlyOurOwnStagingLeftoversAreRemoved)
+{
+    Machine m;
+    const auto folder = m.folders[0];
+    m.temp["elsewhere/keep.txt"].create();
+
+    const auto ours = folder.getChildFile (".Velquin.vst3.oh-staging-a1B2c3");
+    ours.getChildFile ("Velquin.vst3/partial.bin").create();
+
+    std::vector<juce::File> kept { folder.getChildFile (".Velquin.vst3.oh-staging-longer1"),
+                                   folder.getChildFile (".Velquin.clap.oh-staging-a1B2c3"),
+                                   folder.getChildFile (".Velquin.vst3.oh-staging-other") };
+
+   #if ! JUCE_WINDOWS
+    kept.push_back (folder.getChildFile (".Velquin.vst3.oh-staging-foreig"));
+   #endif
+
+    for (auto& f : kept)
+        f.getChildFile ("x").create();
+
+   #if ! JUCE_WINDOWS
+    // Another user's folder of our name, and a link of our name: not ours to delete.
+    ASSERT_EQ (chown (kept[3].getFullPathName().toRawUTF8(), 65534, 65534), 0);
+    const auto link = folder.getChildFile (".Velquin.vst3.oh-staging-link00");
+    link.getParentDirectory().createDirectory();
+    makeLink (link, m.temp["elsewhere"]);
+   #endif
+
+    for (const bool uninstall : { true, false })
+    {
+        EXPECT_TRUE (m.run ({ true, false, false }, uninstall));
+        EXPECT_FALSE (ours.exists());
+
+        for (auto& f : kept)
+            EXPECT_TRUE (f.getChildFile ("x").exists()) << f.getFileName();
+
+       #if ! JUCE_WINDOWS
+        EXPECT_TRUE (link.isSymbolicLink());
+       #endif
+        EXPECT_TRUE (m.temp["elsewhere/keep.txt"].existsAsFile());
+    }
+}
+
+TEST (Install, LeftoverScriptGoesOnlyWhenItIsOurOwnPlainFile)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void (const juce::File& script, const juce::File& elsewhere)> make;
+        bool removed;
+    };
+
+    const Case cases[] = {
+        { "our own plain file", [] (const juce::File& s, const juce::File&) { s.replaceWithText ("#!/bin/sh\n"); }, true },
+        { "nothing there", [] (const juce::File&, const juce::File&) {}, true },
+        { "a folder", [] (const juce::File& s, const juce::File&) { s.getChildFile ("inside").create(); }, false },
+       #if ! JUCE_WINDOWS
+        { "a link to a file", [] (const juce::File& s, const juce::File& e) { makeLink (s, e); }, false },
+        { "another user's file", [] (const juce::File& s, const juce::File&)
+          {
+              s.replaceWithText ("#!/bin/sh\n");
+              ASSERT_EQ (chown (s.getFullPathName().toRawUTF8(), 65534, 65534), 0);
+          }, false },
+       #endif
+    };
+
+    for (auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        TempFolder temp;
+        const auto tmp = temp["tmp"];
+        tmp.createDirectory();
+        const auto script = tmp.getChildFile ("script.sh");
+        const auto elsewhere = temp["elsewhere.sh"];
+        elsewhere.replaceWithText ("keep me");
+
+        c.make (script, elsewhere);
+        removeLeftoverScript (tmp);
+
+        EXPECT_EQ (! script.exists() && ! script.isSymbolicLink(), c.removed);
+        EXPECT_EQ (elsewhere.loadFileAsString(), "keep me");
+    }
+}
 
 // The embedded payloads install exactly the bundles they were packed from,
 // whatever the product, and uninstall again.

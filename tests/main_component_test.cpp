@@ -1,7 +1,15 @@
+#include "Installer.h"
+#include "InstallerHooks.h"
 #include "MainComponent.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
+
+#if ! JUCE_WINDOWS
+ #include <csignal>
+ #include <sys/wait.h>
+ #include <unistd.h>
+#endif
 
 namespace
 {
@@ -73,3 +81,43 @@ TEST (MainComponent, InstallsItsLookAndFeelAsTheDesktopDefault)
     main.reset();
     EXPECT_EQ (dynamic_cast<CustomLookAndFeel*> (&juce::Desktop::getInstance().getDefaultLookAndFeel()), nullptr);
 }
+
+#if ! JUCE_WINDOWS
+// A replacement killed between its two renames leaves the old bundle set aside
+// and nothing at the bundle path. The next start puts it back before it looks,
+// so the format starts selected, as it was before the run.
+TEST (MainComponent, StartPutsBackABundleThatAKilledRunSetAside)
+{
+    TempFolder temp;
+    const auto paths = temp.systemPaths();
+    const auto folders = defaultFormatFolders (paths.defaultFolderBase);
+    const auto bundle = bundlePath (folders[0], Product::displayName(), 0);
+
+    PerFormat<bool> vst3 { true, false, false };
+    ASSERT_TRUE (processSelectedFormats (vst3, false, folders, Product::displayName()));
+    const auto before = bundle.findChildFiles (juce::File::findFilesAndDirectories, true).size();
+    ASSERT_GT (before, 0);
+
+    const auto pid = fork();
+
+    if (pid == 0)
+    {
+        installerHooks().forceTwoRenames = true;
+        installerHooks().betweenRenames = [] { raise (SIGKILL); };
+        PerFormat<bool> again { true, false, false };
+        processSelectedFormats (again, false, folders, Product::displayName());
+        _exit (0);
+    }
+
+    int status = 0;
+    ASSERT_EQ (waitpid (pid, &status, 0), pid);
+    ASSERT_TRUE (WIFSIGNALED (status) && WTERMSIG (status) == SIGKILL) << "the run was not stopped between the renames";
+    ASSERT_FALSE (bundle.exists()) << "the kill did not leave the bundle set aside";
+
+    MainComponent main (paths);
+    ASSERT_EQ (main.getFormatFolders()[0], folders[0]);
+    EXPECT_TRUE (bundle.isDirectory());
+    EXPECT_EQ (bundle.findChildFiles (juce::File::findFilesAndDirectories, true).size(), before);
+    EXPECT_EQ (main.getFormatSelected(), (PerFormat<bool> { true, false, false }));
+}
+#endif

@@ -1,7 +1,7 @@
 #include "Installer.h"
-#include "Palette.h"
 #include "support/DemoFacts.h"
 #include "support/FaceSteps.h"
+#include "support/FaceTables.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -30,7 +30,7 @@ namespace
             && std::abs (a.getBlue() - b.getBlue()) <= tolerance;
     }
 
-    const auto background = Palette::backgroundColour;
+    const auto background = FaceTables::background;
 }
 
 TEST (Painting, IdleFaceFollowsTheStepsAtEverySize)
@@ -110,15 +110,15 @@ TEST (Painting, SnapshotShowsWhatWasRecorded)
 
     struct PixelCase { const char* what; int x, y; juce::Colour expected; };
     const PixelCase cases[] = {
-        { "header strip", 300, 2, Palette::brandColour },
+        { "header strip", 300, 2, FaceTables::brand },
         { "background", 300, 350, background },
-        { "idle VST3 tile (alpha 89)", 285, 190, background.overlaidWith (Palette::mutedColour.withAlpha ((juce::uint8) 89)) },
-        { "installed CLAP tile (alpha 230)", 570, 190, background.overlaidWith (Palette::brandColour.withAlpha ((juce::uint8) 230)) },
-        { "gold outline on the left edge of CLAP", 306, 210, Palette::selectionColour },
+        { "idle VST3 tile (alpha 89)", 285, 190, background.overlaidWith (FaceTables::muted.withAlpha ((juce::uint8) 89)) },
+        { "installed CLAP tile (alpha 230)", 570, 190, background.overlaidWith (FaceTables::brand.withAlpha ((juce::uint8) 230)) },
+        { "gold outline on the left edge of CLAP", 306, 210, FaceTables::selection },
         { "no outline on VST3", 23, 210, background },
-        { "EXTRAS rule", 300, 429, Palette::mutedColour },
-        { "idle EULA tile (alpha 128)", 27, 444 + 10, background.overlaidWith (Palette::mutedColour.withAlpha ((juce::uint8) 128)) },
-        { "SELECT ALL tile (alpha 26)", 484, 139, background.overlaidWith (Palette::mutedColour.withAlpha ((juce::uint8) 26)) },
+        { "EXTRAS rule", 300, 429, FaceTables::muted },
+        { "idle EULA tile (alpha 128)", 27, 444 + 10, background.overlaidWith (FaceTables::muted.withAlpha ((juce::uint8) 128)) },
+        { "SELECT ALL tile (alpha 26)", 484, 139, background.overlaidWith (FaceTables::muted.withAlpha ((juce::uint8) 26)) },
     };
 
     for (auto& c : cases)

@@ -1,8 +1,8 @@
 #include "support/FaceSteps.h"
 
 #include "BinaryData.h"
-#include "Palette.h"
 #include "Status.h"
+#include "support/FaceTables.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@ namespace
     std::unique_ptr<juce::Drawable> icon (const char* data, int size)
     {
         auto d = juce::Drawable::createFromImageData (data, (size_t) size);
-        d->replaceColour (juce::Colours::black, Palette::inkColour);
+        d->replaceColour (juce::Colours::black, FaceTables::ink);
         return d;
     }
 
@@ -83,25 +83,11 @@ namespace
 
     juce::Rectangle<float> boundsOf (const FaceState& st, const juce::String& name)
     {
-        // The layout is checked on its own; here the rounded bounds are taken as the layout makes them.
-        const auto s = (float) st.size * 0.01f;
-        const auto px = [] (float v) { return (float) juce::roundToInt (v); };
-        const auto side = px (10 * s);
-        const auto extra = extraNames.indexOf (name);
+        if (const auto* layout = FaceTables::layoutAt (st.size))
+            return layout->children.at (name).toFloat();
 
-        if (extra >= 0 && extra < 4)
-        {
-            auto x = 4.0f * s;
-            for (int j = 0; j < extra; ++j)
-                x = x + 11.5f * s;
-            return { px (x), px (73.5f * s), side, side };
-        }
-
-        if (name == "INSTALL")     return { px (86 * s), px (73.5f * s), side, side };
-        if (name == "SELECT_ALL")  return { px (80 * s), px (22.5f * s), px (16 * s), px (4 * s) };
-        if (name == "VST3")        return { px (4 * s), px (30 * s), px (45 * s), side };
-        if (name == "CLAP")        return { px (51 * s), px (30 * s), px (45 * s), side };
-        return { px (4 * s), px (42 * s), px (45 * s), side };
+        ADD_FAILURE() << "no layout table for size " << st.size;
+        return {};
     }
 
     juce::String describe (const FaceStep& step)
@@ -115,12 +101,12 @@ std::vector<FaceStep> expectedFace (const FaceState& st)
 {
     const auto s = (float) st.size * 0.01f;
     const auto w = (float) st.size, h = (float) st.size;
-    const auto muted = Palette::mutedColour;
+    const auto muted = FaceTables::muted;
     const auto mutedHalf = muted.withAlpha ((juce::uint8) 128);
     Builder b { s, {} };
 
-    b.shape ("1 background", Kind::fillAll, Palette::backgroundColour, { 0, 0, w, h });
-    b.shape ("2 header strip", Kind::rect, Palette::brandColour, { 0, 0, 100 * s, 1 * s });
+    b.shape ("1 background", Kind::fillAll, FaceTables::background, { 0, 0, w, h });
+    b.shape ("2 header strip", Kind::rect, FaceTables::brand, { 0, 0, 100 * s, 1 * s });
     b.shape ("3 dot", Kind::ellipse, mutedHalf, { w - 2 * s, h - 2 * s, s, s });
     b.shape ("3 dot", Kind::ellipse, mutedHalf, { w - 2 * s, h - 4 * s, s, s });
     b.shape ("3 dot", Kind::ellipse, mutedHalf, { w - 4 * s, h - 2 * s, s, s });
@@ -131,7 +117,7 @@ std::vector<FaceStep> expectedFace (const FaceState& st)
             titleArea, juce::Justification::bottomLeft);
 
     const auto at = [s] (float x, float y) { return juce::Point<float> ((float) (int) (x * s), (float) (int) (y * s)); };
-    b.word ("6 OAK", Palette::textColour, 4, "OAK", at (4, 5));
+    b.word ("6 OAK", FaceTables::text, 4, "OAK", at (4, 5));
     b.word ("7 HAZE", muted, 4, "HAZE", at (13, 5));
     b.word ("8 PLUGIN MANAGER", mutedHalf, 3, "PLUGIN MANAGER", at (75, 4));
     b.word ("9 manager version", mutedHalf, 2, "v" OH_PROJECT_VERSION, at (75, 6));
@@ -152,7 +138,7 @@ std::vector<FaceStep> expectedFace (const FaceState& st)
 
     const auto tileColour = [&] (const juce::String& name)
     {
-        return st.pressed == name ? Palette::accentColour
+        return st.pressed == name ? FaceTables::accent
                                   : muted.withAlpha ((juce::uint8) (st.hovered == name ? 191 : 128));
     };
 
@@ -171,8 +157,8 @@ std::vector<FaceStep> expectedFace (const FaceState& st)
     {
         const auto bounds = boundsOf (st, "SELECT_ALL");
         const auto pressed = st.pressed == "SELECT_ALL";
-        b.shape ("14 SELECT ALL tile", Kind::roundedRect, pressed ? Palette::accentColour : muted.withAlpha ((juce::uint8) 26), bounds, s);
-        b.text ("14 SELECT ALL caption", pressed ? Palette::inkColour : muted, 3, "SELECT ALL", bounds, juce::Justification::centred);
+        b.shape ("14 SELECT ALL tile", Kind::roundedRect, pressed ? FaceTables::accent : muted.withAlpha ((juce::uint8) 26), bounds, s);
+        b.text ("14 SELECT ALL caption", pressed ? FaceTables::ink : muted, 3, "SELECT ALL", bounds, juce::Justification::centred);
     }
 
     for (int k = 0; k < numFormats; ++k)
@@ -181,19 +167,19 @@ std::vector<FaceStep> expectedFace (const FaceState& st)
         const auto bounds = boundsOf (st, name);
         const auto hovered = st.hovered == name;
         const auto& status = st.status[(size_t) k];
-        const auto fill = status.installed ? Palette::brandColour.withAlpha ((juce::uint8) (hovered ? 255 : 230))
+        const auto fill = status.installed ? FaceTables::brand.withAlpha ((juce::uint8) (hovered ? 255 : 230))
                                            : muted.withAlpha ((juce::uint8) (hovered ? 128 : 89));
         const auto step = "15 " + name;
 
         b.shape (step + " tile", Kind::roundedRect, fill, bounds, s);
 
         if (st.selected[(size_t) k])
-            b.shape (step + " outline", Kind::outline, Palette::selectionColour, bounds.expanded (0.25f * s), 0.0f, 0.5f * s);
+            b.shape (step + " outline", Kind::outline, FaceTables::selection, bounds.expanded (0.25f * s), 0.0f, 0.5f * s);
 
         const juce::Rectangle<float> textArea (bounds.getX() + 1.5f * s + 10 * s, bounds.getY() + 1.5f * s,
                                                juce::jmax (0.0f, bounds.getWidth() - 3 * s), juce::jmax (0.0f, bounds.getHeight() - 3 * s));
-        b.text (step + " name", Palette::backgroundColour, 3.5f, name, textArea, juce::Justification::topLeft);
-        b.text (step + " status", Palette::backgroundColour, 3, status.text, textArea, juce::Justification::bottomLeft);
+        b.text (step + " name", FaceTables::background, 3.5f, name, textArea, juce::Justification::topLeft);
+        b.text (step + " status", FaceTables::background, 3, status.text, textArea, juce::Justification::bottomLeft);
         b.drawable (step + " icon", formatIcons[k].data, formatIcons[k].size,
                     { bounds.getX() + s, bounds.getY() + s, 8 * s, juce::jmax (0.0f, bounds.getHeight() - 2 * s) });
     }

@@ -2,6 +2,11 @@
 
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+
+#include <linux/magic.h>
+#include <string>
 
 juce::Result hideMachineFolders (std::initializer_list<const char*> folders)
 {
@@ -21,4 +26,16 @@ juce::Result hideMachineFolders (std::initializer_list<const char*> folders)
     }
 
     return juce::Result::ok();
+}
+
+bool isTmpfsMountPoint (const char* path)
+{
+    struct statfs fs;
+    struct stat here, parent;
+
+    if (statfs (path, &fs) != 0 || fs.f_type != TMPFS_MAGIC)
+        return false;
+
+    // A mount point lies on another device than its parent folder.
+    return stat (path, &here) == 0 && stat ((std::string (path) + "/..").c_str(), &parent) == 0 && here.st_dev != parent.st_dev;
 }

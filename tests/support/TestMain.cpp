@@ -1,3 +1,5 @@
+#include "support/SkipLog.h"
+
 #include <gtest/gtest.h>
 #include <cstdlib>
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -8,6 +10,7 @@
 int main (int argc, char** argv)
 {
     ::testing::InitGoogleTest (&argc, argv);
+    logSkippedTests();
 
     // Without DISPLAY the framework tries ":0", which may be a window test's
     // private Xvfb that vanishes mid-test. A name no server answers keeps these

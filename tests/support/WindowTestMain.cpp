@@ -1,4 +1,5 @@
 #include "support/PrivateMounts.h"
+#include "support/SkipLog.h"
 #include "support/XvfbDisplay.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 int main (int argc, char** argv)
 {
     ::testing::InitGoogleTest (&argc, argv);
+    logSkippedTests();
 
     // The window's content uses the machine's real folders; hide them first.
     const auto hidden = hideMachineFolders ({ "/opt", "/usr/local/lib", "/usr/lib/clap" });

@@ -62,13 +62,16 @@ ZipFixture& ZipFixture::withCutData()         { last().cut = true;          retu
 ZipFixture& ZipFixture::asSymbolicLink()      { last().symbolicLink = true; return *this; }
 ZipFixture& ZipFixture::asStored()            { last().stored = true;       return *this; }
 ZipFixture& ZipFixture::withClaimedSize (juce::uint32 size) { last().claimedSize = size; return *this; }
+ZipFixture& ZipFixture::withCompressedSize (juce::uint32 size) { last().compressedSize = size; return *this; }
+ZipFixture& ZipFixture::withFlags (juce::uint16 flags)     { last().flags = flags;     return *this; }
+ZipFixture& ZipFixture::withMethod (juce::uint16 method)   { last().method = method;   return *this; }
 
 juce::MemoryBlock ZipFixture::build() const
 {
     juce::MemoryBlock archive;
     juce::MemoryOutputStream out (archive, false);
 
-    struct Written { juce::uint32 crc, compressed, uncompressed, offset; int method; };
+    struct Written { juce::uint32 crc, compressed, uncompressed, offset; int method, flags; };
     std::vector<Written> written;
 
     for (auto& e : entries)
@@ -96,13 +99,14 @@ juce::MemoryBlock ZipFixture::build() const
         if (e.cut)
             stored.setSize (stored.getSize() / 2);
 
-        written.push_back ({ crc, (juce::uint32) stored.getSize(), e.claimedSize.value_or ((juce::uint32) e.content.getSize()),
-                             (juce::uint32) out.getPosition(), e.isDirectory || e.stored ? 0 : 8 });
+        written.push_back ({ crc, e.compressedSize.value_or ((juce::uint32) stored.getSize()),
+                             e.claimedSize.value_or ((juce::uint32) e.content.getSize()),
+                             (juce::uint32) out.getPosition(), e.method.value_or (e.isDirectory || e.stored ? 0 : 8), e.flags });
 
         const auto name = e.name.toStdString();
         put32 (out, 0x04034b50);
         put16 (out, 20);                            // version needed: 2.0
-        put16 (out, 0);                             // flags
+        put16 (out, written.back().flags);
         put16 (out, written.back().method);
         put16 (out, dosTime);
         put16 (out, dosDate);
@@ -124,7 +128,7 @@ juce::MemoryBlock ZipFixture::build() const
         put32 (out, 0x02014b50);
         put16 (out, e.symbolicLink ? 0x0314 : 20);  // made by: MS-DOS 2.0, or Unix for a link
         put16 (out, 20);
-        put16 (out, 0);
+        put16 (out, written[i].flags);
         put16 (out, written[i].method);
         put16 (out, dosTime);
         put16 (out, dosDate);

@@ -31,6 +31,12 @@ public:
     ZipFixture& asStored();
     /** Both records promise this many bytes of content, whatever the content is. */
     ZipFixture& withClaimedSize (juce::uint32 size);
+    /** Both records carry these general-purpose flags (bit 0: encrypted). */
+    ZipFixture& withFlags (juce::uint16 flags);
+    /** Both records name this compression method; the data stays deflated. */
+    ZipFixture& withMethod (juce::uint16 method);
+    /** Both records give this compressed size, whatever the data's length. */
+    ZipFixture& withCompressedSize (juce::uint32 size);
     /** Marked as a symbolic link (Unix mode in the external attributes); the
         content is the link target. */
     ZipFixture& asSymbolicLink();
@@ -47,7 +53,9 @@ private:
         juce::MemoryBlock content;
         bool isDirectory = false;
         bool wrongCrc = false, badDeflate = false, flippedBit = false, cut = false, symbolicLink = false, stored = false;
-        std::optional<juce::uint32> claimedSize {};
+        std::optional<juce::uint32> claimedSize {}, compressedSize {};
+        std::optional<juce::uint16> method {};
+        juce::uint16 flags = 0;
     };
 
     Entry& last();

@@ -35,6 +35,9 @@ MAKER = PREFIX / "drive_c" / "ProgramData" / "Oakhaze"
 VST3, CLAP, INSTALL = (159, 210), (440, 210), (546, 471)
 STATUS_LINE = {"VST3": (93, 216, 190, 14), "CLAP": (375, 216, 190, 14)}   # x, y, width, height
 
+# Background 0x111111 overlaid with the muted 0xaaa6a6 at alpha 89.
+IDLE_TILE = tuple(round((m * 89 + 0x11 * 166) / 255) for m in (0xaa, 0xa6, 0xa6))
+
 
 def xdotool(*args):
     return subprocess.run(["xdotool", *map(str, args)], check=True, capture_output=True, text=True,
@@ -93,6 +96,10 @@ class Screen:
         r, g, b = self.at(x, y)
         return b > 150 and b - r > 100 and 90 < g < 190
 
+    def is_idle_grey(self, x, y):
+        """The tile of a format not installed: muted grey at alpha 89 over the background."""
+        return all(abs(c - e) <= 6 for c, e in zip(self.at(x, y), IDLE_TILE))
+
     def text_width(self, x, y, w, h):
         """From the first to the last column of a blue tile's area holding its dark ink."""
         columns = [cx for cx in range(x, x + w) if any(self.at(cx, cy)[2] < 120 for cy in range(y, y + h))]
@@ -126,10 +133,19 @@ class EndToEnd(unittest.TestCase):
         xdotool("click", "1")
         time.sleep(0.5)
 
-    def settle(self):
-        # Away from every control, and past the result card's fade.
+    def screen_when(self, ready, what, seconds=60, keep=None):
+        """The first screenshot on which ready(screen) holds, the pointer away
+        from every control; the result card fades for three seconds, and a
+        loaded machine paints later still. A window that never shows it fails."""
         xdotool("mousemove", 5, 5)
-        time.sleep(4)
+        deadline = time.monotonic() + seconds
+        while True:
+            screen = Screen(self.window, keep=keep)
+            if ready(screen):
+                return screen
+            if time.monotonic() > deadline:
+                raise AssertionError(f"the window never showed {what}")
+            time.sleep(0.25)
 
     def assert_bundle_as_archived(self, archive, folder):
         with zipfile.ZipFile(archive) as zf:
@@ -165,8 +181,7 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(lines[4], b" " * 25 + rb'AAX_Path="C:\Program Files\Common Files\Avid\Audio\Plug-Ins"/>')
         self.assertEqual(lines[5], b"")
 
-        self.settle()
-        self.assertFalse(Screen(self.window).is_blue(280, 235), "VST3 tile before the install")
+        self.screen_when(lambda s: s.is_idle_grey(280, 235), "the VST3 tile as not installed")
 
         self.click(VST3)
         self.click(INSTALL)
@@ -177,8 +192,7 @@ class EndToEnd(unittest.TestCase):
         self.assert_bundle_as_archived(PAYLOADS / "vst3.zip", bundle.parent)
         self.assertEqual([p.name for p in bundle.parent.iterdir()], ["Velquin.vst3"])
 
-        self.settle()
-        self.assertTrue(Screen(self.window).is_blue(280, 235), "VST3 tile after the install")
+        self.screen_when(lambda s: s.is_blue(280, 235), "the VST3 tile blue after the install")
 
         self.click(CLAP)
         self.click(INSTALL)
@@ -187,15 +201,12 @@ class EndToEnd(unittest.TestCase):
         with zipfile.ZipFile(PAYLOADS / "clap.zip") as zf:
             wait_for(lambda: clap.read_bytes() == zf.read("Velquin.clap"), "the whole CLAP module")
 
-        self.settle()
-        screen = Screen(self.window, keep=SCREENSHOT)
-        self.assertTrue(screen.is_blue(560, 235), "CLAP tile after the install")
         # "INSTALLED" on the VST3 tile (a folder has no version); "v1.0.0.0 INSTALLED"
         # on the CLAP tile: its status line runs nine characters longer (here 64 and 113 pixels).
-        vst3_text = screen.text_width(*STATUS_LINE["VST3"])
-        clap_text = screen.text_width(*STATUS_LINE["CLAP"])
-        self.assertGreater(vst3_text, 20)
-        self.assertGreater(clap_text, vst3_text * 1.5, (vst3_text, clap_text))
+        widths = lambda s: (s.text_width(*STATUS_LINE["VST3"]), s.text_width(*STATUS_LINE["CLAP"]))
+        self.screen_when(lambda s: s.is_blue(560, 235) and s.is_blue(280, 235)
+                                  and widths(s)[0] > 20 and widths(s)[1] > widths(s)[0] * 1.5,
+                                  "both tiles blue, the CLAP status line with its version", keep=SCREENSHOT)
 
 
 if __name__ == "__main__":
