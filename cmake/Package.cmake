@@ -57,7 +57,8 @@ set (CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # without libX11 and libXext no window opens; the other four it can do without.
 # policykit-1 provides pkexec on releases older than Debian 12 and Ubuntu 23.04.
 set (CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec | policykit-1, libx11-6, libxext6")
-set (CPACK_DEBIAN_PACKAGE_RECOMMENDS "libxcursor1, libxinerama1, libxrender1, libxrandr2")
+# xdg-utils opens the links (as the desktop user); the other four JUCE loads at run time.
+set (CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, libxcursor1, libxinerama1, libxrender1, libxrandr2")
 set (CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.oakhaze.com")
 set (CPACK_PACKAGE_DESCRIPTION_SUMMARY "installer for the ${OH_PRODUCT_DISPLAY_NAME} audio plug-in")
 set (CPACK_PACKAGE_DESCRIPTION "The Oakhaze Plugin Manager carries ${OH_PRODUCT_DISPLAY_NAME} inside itself and installs it
