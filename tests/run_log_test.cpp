@@ -173,16 +173,24 @@ TEST (RunLog, ControlCharactersInPathsStayOnOneLine)
                                   + ": failed at swap, Velquin.vst3\\x0afake line");
 }
 
+// A log that fails, or touches the system's last error, changes nothing the
+// caller goes on to read.
+TEST (RunLog, AWriteKeepsTheCallersLastError)
+{
+    RunLog::setSystemCall ([] (RunLog::Event, const juce::String&) { RunLog::restoreLastSystemError (5); });
+    RunLog::restoreLastSystemError (28);
+    RunLog::write (RunLog::Event::failed, "a line the system refuses");
+    EXPECT_EQ (RunLog::lastSystemError(), 28);
+    RunLog::setSystemCall ([] (RunLog::Event, const juce::String&) {});
+}
+
 #if JUCE_WINDOWS
 // The real event log under Wine's throw-away prefix: our source is registered
-// with this program as its message file, and writing leaves the caller's last
-// error as it was.
-TEST (RunLog, EventSourceIsRegisteredAndTheLastErrorKept)
+// with this program as its message file.
+TEST (RunLog, EventSourceIsRegisteredWithThisProgram)
 {
     RunLog::setSystemCall ({});
-    SetLastError (ERROR_DISK_FULL);
     RunLog::write (RunLog::Event::failed, "VST3 install into C:\\x: failed at stage, Velquin.vst3: There is not enough space on the disk.");
-    EXPECT_EQ (GetLastError(), (DWORD) ERROR_DISK_FULL);
     RunLog::setSystemCall ([] (RunLog::Event, const juce::String&) {});
 
     wchar_t module[MAX_PATH + 1] {};
