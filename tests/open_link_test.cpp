@@ -58,7 +58,7 @@ std::string setUpDesktopUser (const juce::File& root)
     passwd.replaceWithText (juce::File ("/etc/passwd").loadFileAsString()
                             + "ohlinkuser:x:4242:4242::" + home.getFullPathName() + ":/bin/sh\n", false, false, "\n");
     group.replaceWithText (juce::File ("/etc/group").loadFileAsString()
-                           + "ohlinkuser:x:4242:\nohlinkextra:x:4343:ohlinkuser\n", false, false, "\n");
+                           + "ohlinkuser:x:4242:\nohlinkextra:x:" + juce::String ((int) extraGroup) + ":ohlinkuser\n", false, false, "\n");
 
     if (mount (passwd.getFullPathName().toRawUTF8(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0
          || mount (group.getFullPathName().toRawUTF8(), "/etc/group", nullptr, MS_BIND, nullptr) != 0)
@@ -188,7 +188,7 @@ TEST_P (OpenLinkAsUser, RunsTheHandlerAsTheUserThatStartedUs)
         if (asUser)
         {
             expect ("gid", r.gid, "4242");
-            expect ("groups", r.groups, "4242 4343");
+            expect ("groups", r.groups, "4242 " + juce::String ((int) extraGroup));
             expect ("HOME", r.home, root.getChildFile ("home").getFullPathName());
             expect ("working folder", r.workingDir, root.getChildFile ("home").getFullPathName());
             expect ("XDG_RUNTIME_DIR", r.runtimeDir, "/run/user/4242");
