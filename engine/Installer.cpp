@@ -62,7 +62,7 @@ void removeStagingLeftovers (const Handle& target, const juce::String& bundleFil
         if (! isStagingLeftover (name, prefix))
             continue;
 
-        const auto leftover = FileOps::openFolder (target, name);
+        auto leftover = FileOps::openFolder (target, name);
 
         if (! leftover || ! FileOps::isOwnedByUs (leftover) || ! FileOps::tryLock (leftover))
             continue;
@@ -229,6 +229,8 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
     // Another run may set its own bundle in place meanwhile; a few rounds settle it.
     for (int round = 0; round < 3; ++round)
     {
+        bool oldSetAside = false;
+
         if (FileOps::kindOf (target, bundleFileName) != Kind::missing)
         {
             const auto setAside = FileOps::renameNoReplace (target, bundleFileName, target, aside);
@@ -239,16 +241,36 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
             if (setAside != Rename::done)
                 continue;
 
+            oldSetAside = true;
+
             if (auto& between = installerHooks().betweenRenames)
                 between();
         }
 
         const auto placed = FileOps::renameNoReplace (staging, bundleFileName, target, bundleFileName);
 
+        if (placed == Rename::done && ! oldSetAside)
+            return true;
+
         if (placed == Rename::done)
         {
-            FileOps::renameNoReplace (target, aside, staging, bundleFileName);
-            return true;
+            const bool oldInStaging = FileOps::renameNoReplace (target, aside, staging, bundleFileName) == Rename::done;
+
+            if (oldInStaging && FileOps::deleteWhole (staging, bundleFileName))
+                return true;
+
+            // A host holds a module of the old bundle, which can be renamed but
+            // not deleted: the new one makes way and the old one is back, whole,
+            // so that no module stays where a host scans. Set aside again
+            // first, so that a run killed in between finds it there.
+            if (oldInStaging && FileOps::renameNoReplace (staging, bundleFileName, target, aside) != Rename::done)
+                return false;
+
+            if (FileOps::renameNoReplace (target, bundleFileName, staging, "new") == Rename::done
+                 && FileOps::renameNoReplace (target, aside, target, bundleFileName) != Rename::done)
+                FileOps::renameNoReplace (staging, "new", target, bundleFileName);
+
+            return false;
         }
 
         restoreSetAsideBundle (target, bundleFileName);
@@ -264,6 +286,9 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
     can; afterwards the old bundle, if there was one, sits in the staging folder. */
 bool replaceBundle (const Handle& target, const Handle& staging, const juce::String& bundleFileName)
 {
+    if (auto& before = installerHooks().beforeReplacing)
+        before();
+
     if (! installerHooks().forceTwoRenames)
     {
         auto result = FileOps::renameNoReplace (staging, bundleFileName, target, bundleFileName);
@@ -318,7 +343,8 @@ std::unique_ptr<StagedInstall> stageInstall (const juce::File& folder, const juc
     restoreSetAsideBundle (target, bundleFileName, &staging);
 
     if (! extractInto (payload, staging, bundleFileName, writer)
-         || FileOps::kindOf (staging, bundleFileName) == Kind::missing)
+         || FileOps::kindOf (staging, bundleFileName) == Kind::missing
+         || ! FileOps::markCustomFolder (staging, bundleFileName))
         install->staging.reset();
 
     return install;
@@ -370,6 +396,14 @@ bool uninstallFormat (const juce::File& folder, const juce::String& bundleFileNa
 
         if (FileOps::renameNoReplace (target, bundleFileName, staging.folder, bundleFileName) != Rename::done)
             return false;
+
+        // A module a host has loaded can be renamed but not deleted: then the
+        // bundle goes back, whole, and the user closes the host and runs again.
+        if (! FileOps::deleteWhole (staging.folder, bundleFileName))
+        {
+            FileOps::renameNoReplace (staging.folder, bundleFileName, target, bundleFileName);
+            return false;
+        }
 
         if (durableAtAll())
             FileOps::sync (target);

@@ -31,11 +31,9 @@ namespace
         no other user can change it: every user can write a settings file that
         lies in, or is, something not owned by root or writable by group or others.
         On Windows the same rule reads owners and access lists (SettingsTrust). */
+   #if ! JUCE_WINDOWS
     bool isTrustedByThisProcess (const juce::File& path)
     {
-       #if JUCE_WINDOWS
-        return SettingsTrust::isTrusted (path);
-       #else
         if (geteuid() != 0)
             return true;
 
@@ -45,8 +43,8 @@ namespace
             return errno == ENOENT;
 
         return info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-       #endif
     }
+   #endif
 
     /** A path value as a folder. Values may use either separator, as the file is
         shared with the maker's Windows installers; a relative value lies below
@@ -107,14 +105,10 @@ namespace
         settings file can be: a plain file of at most 64 KiB holding UTF-8 XML without
         a document type (which could pull in other files or expand without end) and
         without processing instructions past the declaration. */
-    std::unique_ptr<juce::XmlElement> readSettingsFile (const juce::File& file)
+    constexpr size_t maxSettingsSize = 64 * 1024;
+
+    std::unique_ptr<juce::XmlElement> parseSettingsFile (const juce::MemoryBlock& content)
     {
-        constexpr size_t maxSize = 64 * 1024;
-        juce::MemoryBlock content;
-
-        if (! FileOps::readSmallFile (file, maxSize, content))
-            return {};
-
         // The framework steps through UTF-8 trusting every lead byte and sizes
         // copies by what it decodes, so a character cut off at the end, or one
         // spelt in too many bytes, would take it past the text.
@@ -138,17 +132,27 @@ namespace
         return juce::parseXML (text);
     }
 
-    void writeDefaults (const juce::File& settingsFile, const PerFormat<juce::File>& defaults)
+    juce::XmlElement defaultSettings (const PerFormat<juce::File>& defaults)
     {
         juce::XmlElement root ("Plugin_Manager_Settings");
         root.setAttribute ("Important_Note:", importantNote);
         root.setAttribute ("CLAP_Path", defaults[1].getFullPathName());
         root.setAttribute ("VST3_Path", defaults[0].getFullPathName());
         root.setAttribute ("AAX_Path", defaults[2].getFullPathName());
+        return root;
+    }
 
-        // Written to a temporary file beside it and moved over: a missing folder
-        // makes this fail, and the next start tries again.
-        root.writeTo (settingsFile);
+    void applySettings (const juce::XmlElement& root, ResolvedSettings& resolved)
+    {
+        for (int k = 0; k < numFormats; ++k)
+        {
+            const auto folder = folderFromValue (root.getStringAttribute (pathKeys[k]));
+            resolved.formatFolders[(size_t) k] = folder;
+
+            // Made like the installer's own folders, readable by the hosts whatever the umask.
+            if (folder != juce::File() && ! folder.exists())
+                FileOps::openTargetFolder (folder, true);
+        }
     }
 }
 
@@ -159,6 +163,22 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
     resolved.settingsFolder = commonAppDataFolder.getChildFile ("Oakhaze");
     resolved.formatFolders = defaultFolders;
 
+   #if JUCE_WINDOWS
+    // Checked and read (or written) through handles, never by path again.
+    const auto defaultText = defaultSettings (defaultFolders).toString();
+    const juce::MemoryBlock defaults (defaultText.toRawUTF8(), defaultText.getNumBytesAsUTF8());
+    juce::MemoryBlock content;
+
+    if (SettingsTrust::readOrCreate (resolved.settingsFolder, settingsFileName, maxSettingsSize, content, defaults)
+         == SettingsTrust::Stored::read)
+    {
+        // Not XML, or empty: the defaults stay and the file is left as it is.
+        if (const auto root = parseSettingsFile (content))
+            applySettings (*root, resolved);
+    }
+
+    return resolved;
+   #else
     const auto settingsFile = resolved.settingsFolder.getChildFile (settingsFileName);
 
     if (! isTrustedByThisProcess (resolved.settingsFolder) || ! isTrustedByThisProcess (settingsFile))
@@ -167,28 +187,22 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
     if (settingsFile.existsAsFile())
     {
         // Not XML, or empty: the defaults stay and the file is left as it is.
-        const auto root = readSettingsFile (settingsFile);
+        juce::MemoryBlock content;
 
-        if (root == nullptr)
-            return resolved;
-
-        for (int k = 0; k < numFormats; ++k)
-        {
-            const auto folder = folderFromValue (root->getStringAttribute (pathKeys[k]));
-            resolved.formatFolders[(size_t) k] = folder;
-
-            // Made like the installer's own folders, readable by the hosts whatever the umask.
-            if (folder != juce::File() && ! folder.exists())
-                FileOps::openTargetFolder (folder, true);
-        }
+        if (FileOps::readSmallFile (settingsFile, maxSettingsSize, content))
+            if (const auto root = parseSettingsFile (content))
+                applySettings (*root, resolved);
 
         return resolved;
     }
 
     // Only where nothing at all is in the way: a folder or a dangling link under
     // the file's name is left alone, and the defaults hold for this run.
+    // Written to a temporary file beside it and moved over: a missing folder
+    // makes this fail, and the next start tries again.
     if (! settingsFile.exists() && ! settingsFile.isSymbolicLink())
-        writeDefaults (settingsFile, defaultFolders);
+        defaultSettings (defaultFolders).writeTo (settingsFile);
 
     return resolved;
+   #endif
 }

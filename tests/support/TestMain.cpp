@@ -2,6 +2,10 @@
 #include <cstdlib>
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#if JUCE_WINDOWS
+ #include "SecurityStandIn.h"
+#endif
+
 // One framework instance for the whole run; components render to images, no display needed.
 int main (int argc, char** argv)
 {
@@ -15,5 +19,10 @@ int main (int argc, char** argv)
    #endif
 
     juce::ScopedJuceInitialiser_GUI juce;
+
+   #if JUCE_WINDOWS
+    SecurityStandIn::installWhereNeeded();
+   #endif
+
     return RUN_ALL_TESTS();
 }
