@@ -1,5 +1,6 @@
 #include "BinaryData.h"
 #include "Palette.h"
+#include "support/DemoFacts.h"
 
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -104,7 +105,7 @@ juce::String textOf (const IconCase& icon)
 
 juce::File sourceFolder()
 {
-    return juce::File (__FILE__).getParentDirectory().getSiblingFile ("resources");
+    return buildMachineFile (__FILE__).getParentDirectory().getSiblingFile ("resources");
 }
 }
 
