@@ -646,7 +646,13 @@ juce::StringArray listNames (const Handle& folder)
     std::vector<char> buffer (64 * 1024);
     auto infoClass = FileIdBothDirectoryRestartInfo;
 
-    while (GetFileInformationByHandleEx (native (folder), infoClass, buffer.data(), (DWORD) buffer.size()))
+    // Through a handle of its own: a listing read earlier through the same
+    // handle is not always read afresh, even when asked to start again.
+    NTSTATUS status = 0;
+    const auto fresh = openBelow (native (folder), {}, FILE_LIST_DIRECTORY, shareAll, FILE_OPEN, FILE_DIRECTORY_FILE, status);
+    const auto h = fresh ? native (fresh) : native (folder);
+
+    while (GetFileInformationByHandleEx (h, infoClass, buffer.data(), (DWORD) buffer.size()))
     {
         infoClass = FileIdBothDirectoryInfo;
 

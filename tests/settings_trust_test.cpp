@@ -63,7 +63,6 @@ TEST (SettingsTrust, OwnersAndAccessListsTable)
         { "O:BAD:(D;;FA;;;BU)(A;;FA;;;BU)",                                      false, false, "a deny entry before an allow: the allow still counts" },
         { "O:BAD:(D;;FA;;;BU)(A;;FA;;;BA)",                                      true,  true,  "a deny entry alone takes nothing away" },
         { "O:BAD:(A;OICIIO;FA;;;BU)(A;;FA;;;BA)",                                true,  true,  "an entry only for what is created inside" },
-        { "O:BAD:(OA;;WD;;;BU)(A;;FA;;;BA)",                                     false, false, "an object allow entry may change permissions" },
         { "O:BAD:(A;;WO;;;IU)",                                                  false, false, "Interactive may take ownership" },
         { "O:BAD:(A;;GW;;;AU)",                                                  false, true,  "generic write" },
         { "O:BAD:(A;;GA;;;WD)",                                                  false, false, "generic all" },
@@ -82,6 +81,38 @@ TEST (SettingsTrust, OwnersAndAccessListsTable)
 
     EXPECT_FALSE (SettingsTrust::isTrustedDescriptor (nullptr));
     EXPECT_FALSE (SettingsTrust::isTrustedFolderDescriptor (nullptr));
+
+    // An object allow entry with both object types: its account lies past them.
+    BYTE users[SECURITY_MAX_SID_SIZE], admins[SECURITY_MAX_SID_SIZE];
+    DWORD usersSize = sizeof (users), adminsSize = sizeof (admins);
+    ASSERT_TRUE (CreateWellKnownSid (WinBuiltinUsersSid, nullptr, users, &usersSize));
+    ASSERT_TRUE (CreateWellKnownSid (WinBuiltinAdministratorsSid, nullptr, admins, &adminsSize));
+    GUID objectType { 0xbf967aba, 0x0de6, 0x11d0, { 0xa2, 0x85, 0x00, 0xaa, 0x00, 0x30, 0x49, 0xe2 } };
+
+    for (const auto* who : { users, admins })
+    {
+        SCOPED_TRACE (who == users ? "an object allow entry lets Users change permissions" : "the same for Administrators");
+        std::vector<BYTE> acl (512);
+        auto* list = reinterpret_cast<PACL> (acl.data());
+        ASSERT_TRUE (InitializeAcl (list, (DWORD) acl.size(), ACL_REVISION_DS));
+        // Written out by hand: header, mask, flags, both object types, then the account.
+        std::vector<BYTE> ace (sizeof (ACE_HEADER) + 8 + 2 * sizeof (GUID) + GetLengthSid ((PSID) who));
+        auto* header = reinterpret_cast<ACE_HEADER*> (ace.data());
+        header->AceType = ACCESS_ALLOWED_OBJECT_ACE_TYPE;
+        header->AceSize = (WORD) ace.size();
+        *reinterpret_cast<DWORD*> (ace.data() + 4) = WRITE_DAC;
+        *reinterpret_cast<DWORD*> (ace.data() + 8) = ACE_OBJECT_TYPE_PRESENT | ACE_INHERITED_OBJECT_TYPE_PRESENT;
+        memcpy (ace.data() + 12, &objectType, sizeof (GUID));
+        memcpy (ace.data() + 12 + sizeof (GUID), &objectType, sizeof (GUID));
+        memcpy (ace.data() + 12 + 2 * sizeof (GUID), who, GetLengthSid ((PSID) who));
+        ASSERT_TRUE (AddAce (list, ACL_REVISION_DS, MAXDWORD, ace.data(), (DWORD) ace.size()));
+        SECURITY_DESCRIPTOR withObjectEntry;
+        ASSERT_TRUE (InitializeSecurityDescriptor (&withObjectEntry, SECURITY_DESCRIPTOR_REVISION));
+        ASSERT_TRUE (SetSecurityDescriptorOwner (&withObjectEntry, admins, FALSE));
+        ASSERT_TRUE (SetSecurityDescriptorDacl (&withObjectEntry, TRUE, list, FALSE));
+        EXPECT_EQ (SettingsTrust::isTrustedDescriptor (&withObjectEntry), who == admins);
+        EXPECT_EQ (SettingsTrust::isTrustedFolderDescriptor (&withObjectEntry), who == admins);
+    }
 
     // A null access list (not an empty one) lets everyone do everything.
     SECURITY_DESCRIPTOR nullList;
@@ -124,33 +155,21 @@ juce::String settingsNaming (const juce::File& wanted)
 TEST (SettingsTrust, ResolutionOnDiskTable)
 {
     const auto user = SecurityStandIn::tokenUser();
-    using Make = std::function<void (const juce::File& folder, const juce::File& file)>;
-
-    const auto adminFile = [] (const juce::File& file, const juce::File& wanted)
-    {
-        ASSERT_TRUE (file.replaceWithText (settingsNaming (wanted)));
-        SecurityStandIn::apply (file, juce::String ("O:BA") + adminOnlyList);
-    };
 
     struct Case
     {
         const char* what;
-        bool withFile;
-        Make make;
-        bool honoured;     ///< with a file: its folders are in force
-        bool written;      ///< without a file: a new one appears
+        juce::String folderSddl, fileSddl;   ///< given to the maker's folder and the file ("": as made)
+        bool honoured;                       ///< with a file: its folders are in force
+        bool written;                        ///< without a file: a new one appears
     };
 
     const Case cases[] = {
-        { "folder made normally, administrators' file", true,  [] (auto&, auto&) {}, true, true },
-        { "the file is the token user's own", true,
-          [&] (auto&, auto& file) { SecurityStandIn::apply (file, "O:" + user + adminOnlyList); }, false, true },
-        { "Users may write the file", true,
-          [] (auto&, auto& file) { SecurityStandIn::apply (file, "O:BAD:P(A;;FA;;;BA)(A;;0x116;;;BU)"); }, false, true },
-        { "Users may delete in the folder", true,
-          [] (auto& folder, auto&) { SecurityStandIn::apply (folder, "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;;0x40;;;BU)"); }, false, false },
-        { "the folder is the token user's own", true,
-          [&] (auto& folder, auto&) { SecurityStandIn::apply (folder, "O:" + user + "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)"); }, false, false },
+        { "folder made normally, administrators' file", {}, {},                                         true,  true  },
+        { "the file is the token user's own",           {}, "O:" + user + adminOnlyList,                false, true  },
+        { "Users may write the file",                   {}, "O:BAD:P(A;;FA;;;BA)(A;;0x116;;;BU)",       false, true  },
+        { "Users may delete in the folder",             "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;;0x40;;;BU)", {}, false, false },
+        { "the folder is the token user's own",         "O:" + user + "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", {},  false, false },
     };
 
     for (const auto& c : cases)
@@ -168,13 +187,12 @@ TEST (SettingsTrust, ResolutionOnDiskTable)
             // A private stand-in for C:\ProgramData, and the maker's folder made in it.
             SecurityStandIn::apply (paths.commonAppDataFolder, juce::String ("O:BA") + normalFolderList.replace ("D:", "D:P"));
             ASSERT_TRUE (folder.createDirectory());
-            SecurityStandIn::apply (folder, "O:BA");
-            adminFile (file, wanted);
-            c.make (folder, file);
+            SecurityStandIn::apply (folder, c.folderSddl.isNotEmpty() ? c.folderSddl : juce::String ("O:BA"));
 
-            if (! withFile)
+            if (withFile)
             {
-                ASSERT_TRUE (file.deleteFile());
+                ASSERT_TRUE (file.replaceWithText (settingsNaming (wanted)));
+                SecurityStandIn::apply (file, c.fileSddl.isNotEmpty() ? c.fileSddl : "O:BA" + juce::String (adminOnlyList));
             }
 
             const auto before = file.existsAsFile() ? file.loadFileAsString() : juce::String();

@@ -13,20 +13,15 @@ namespace SecurityStandIn
 {
 namespace
 {
-using Id = std::pair<juce::uint64, juce::String>;   // volume, 128-bit file id
+// By the entry's full path: test folders have fresh names, while a file id
+// may be taken again by the next file once its entry is gone.
+using Id = juce::String;
 
 Id idOf (HANDLE h)
 {
-    FILE_ID_INFO info {};
-
-    if (! GetFileInformationByHandleEx (h, FileIdInfo, &info, sizeof (info)))
-    {
-        BY_HANDLE_FILE_INFORMATION old {};
-        GetFileInformationByHandle (h, &old);
-        return { old.dwVolumeSerialNumber, juce::String::toHexString ((juce::int64) (((juce::uint64) old.nFileIndexHigh << 32) | old.nFileIndexLow)) };
-    }
-
-    return { info.VolumeSerialNumber, juce::String::toHexString (info.FileId.Identifier, (int) sizeof (info.FileId.Identifier), 0) };
+    std::vector<WCHAR> path (32768);
+    const auto n = GetFinalPathNameByHandleW (h, path.data(), (DWORD) path.size(), FILE_NAME_NORMALIZED);
+    return n > 0 && n < path.size() ? juce::String (path.data(), (size_t) n).toLowerCase() : juce::String();
 }
 
 Id idOf (const juce::File& f)
@@ -162,7 +157,8 @@ void apply (const juce::File& f, const juce::String& sddl)
         text << currentText.fromFirstOccurrenceOf ("D:", true, false);
     }
 
-    given()[idOf (f)] = text;
+    if (const auto id = idOf (f); id.isNotEmpty())
+        given()[id] = text;
 }
 
 void installWhereNeeded()
@@ -174,7 +170,8 @@ void installWhereNeeded()
 
     WindowsCalls::calls().security = [user, system = WindowsCalls::systemCalls().security] (HANDLE h) -> PSECURITY_DESCRIPTOR
     {
-        const auto found = given().find (idOf (h));
+        const auto id = idOf (h);
+        const auto found = id.isEmpty() ? given().end() : given().find (id);
 
         if (found != given().end())
             return fromSddl (found->second);
