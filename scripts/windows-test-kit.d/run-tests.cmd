@@ -16,13 +16,13 @@ set "TEMP=%WORK%"
 set "TMP=%WORK%"
 set "OH_BUILD_MACHINE_ROOT=%KIT%fixtures"
 
-> "%REPORT%" echo Oakhaze Plugin Manager - Windows test kit report
->> "%REPORT%" echo Date: %DATE% %TIME%
->> "%REPORT%" ver
->> "%REPORT%" 2>&1 reg query "HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion" /v CurrentBuild
->> "%REPORT%" 2>&1 reg query "HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion" /v UBR
->> "%REPORT%" 2>&1 reg query "HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion" /v DisplayVersion
->> "%REPORT%" echo.
+echo Oakhaze Plugin Manager - Windows test kit report> "%REPORT%"
+echo Date: %DATE% %TIME%>> "%REPORT%"
+ver >> "%REPORT%"
+reg query "HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion" /v CurrentBuild >> "%REPORT%" 2>&1
+reg query "HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion" /v UBR >> "%REPORT%" 2>&1
+reg query "HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion" /v DisplayVersion >> "%REPORT%" 2>&1
+echo.>> "%REPORT%"
 
 echo Running the tests; this takes a few minutes...
 "%KIT%tests\oh_tests.exe" --gtest_color=no >> "%REPORT%" 2>&1
@@ -30,12 +30,12 @@ set "RESULT=%ERRORLEVEL%"
 cd /d "%KIT%"
 rd /s /q "%WORK%" 2>nul
 
->> "%REPORT%" echo.
+echo.>> "%REPORT%"
 if "%RESULT%"=="0" (
-    >> "%REPORT%" echo RESULT: PASSED
+    echo RESULT: PASSED>> "%REPORT%"
     echo All tests passed.
 ) else (
-    >> "%REPORT%" echo RESULT: FAILED ^(exit code %RESULT%^)
+    echo RESULT: FAILED, exit code %RESULT%>> "%REPORT%"
     echo Some tests FAILED.
 )
 echo The report is %REPORT%
