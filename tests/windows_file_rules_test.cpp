@@ -189,13 +189,13 @@ TEST (WindowsFileRules, AStagingFolderIsLockedWhileItsRunHoldsIt)
 
     auto seen = FileOps::openFolder (target, name);
     ASSERT_TRUE (seen);
-    EXPECT_FALSE (FileOps::tryLock (seen));
+    EXPECT_EQ (FileOps::tryLock (seen), FileOps::Lock::busy);
     EXPECT_FALSE (FileOps::removeFolder (target, name, seen));
     EXPECT_TRUE (temp["VST3"].getChildFile (name).isDirectory());
 
     ASSERT_TRUE (staging.close());
     seen = FileOps::openFolder (target, name);
-    EXPECT_TRUE (FileOps::tryLock (seen));
+    EXPECT_EQ (FileOps::tryLock (seen), FileOps::Lock::taken);
     EXPECT_TRUE (FileOps::removeFolder (target, name, seen));
     EXPECT_FALSE (temp["VST3"].getChildFile (name).exists());
 }
