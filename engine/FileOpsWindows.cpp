@@ -513,6 +513,24 @@ bool isTrustedFolder (HANDLE h)
     return trusted;
 }
 
+/** No one but the administrators may add, rename or delete entries in the
+    folder that holds this one. */
+bool holderIsGuarded (const juce::File& folder)
+{
+    const auto holder = CreateFileW (folder.getParentDirectory().getFullPathName().toWideCharPointer(), READ_CONTROL,
+                                     shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+
+    if (holder == INVALID_HANDLE_VALUE)
+        return false;
+
+    calls().opened (holder, READ_CONTROL);
+    const Handle owner ((std::intptr_t) holder);
+    const auto descriptor = securityOf (holder);
+    const bool guarded = descriptor != nullptr && SettingsTrust::isTrustedDescriptor (descriptor);
+    LocalFree (descriptor);
+    return guarded;
+}
+
 Kind kindOfHandle (HANDLE h)
 {
     const auto attributes = attributesOf (h);
@@ -577,9 +595,9 @@ Handle openTargetFolder (const juce::File& folder, bool createMissing, PathRepor
     if (createMissing && ! folder.isDirectory())
         folder.createDirectory();
 
-    // A reparse point at the folder's own name is followed only when the
-    // administrators made it: others may add entries to a folder such as
-    // ProgramData, a junction among them.
+    // A reparse point at the folder's own name is followed only where no one
+    // else could have put it there: owned by the administrators, in a folder
+    // to which no one else may add entries (ProgramData is not one).
     {
         const auto at = CreateFileW (path.toWideCharPointer(), FILE_READ_ATTRIBUTES | READ_CONTROL, shareAll, nullptr,
                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -591,7 +609,7 @@ Handle openTargetFolder (const juce::File& folder, bool createMissing, PathRepor
             const auto attributes = attributesOf (at);
 
             if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
-                 && ! hasTrustedOwner (at))
+                 && ! (hasTrustedOwner (at) && holderIsGuarded (folder)))
             {
                 r.untrustedLink = true;
                 return {};
