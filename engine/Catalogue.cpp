@@ -13,6 +13,11 @@ juce::String Product::displayName (const juce::String& name)
 
 PerFormat<juce::File> defaultFormatFolders (const juce::File& base)
 {
+    // No base (the system could not name it): no folders, rather than folders
+    // at the root of the current drive.
+    if (base == juce::File())
+        return {};
+
     // getChildFile turns the "/" into the platform's separator.
    #if JUCE_WINDOWS
     return { base.getChildFile ("VST3"),

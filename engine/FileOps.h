@@ -205,9 +205,20 @@ bool deleteContents (const Handle& folder);
     True only when nothing is left at that name. */
 bool deleteTree (const Handle& parent, const Name& name);
 
+/** Deletes the entry below parent and all it holds only when every file in it
+    can go. Where one cannot (a module a host has loaded, on a system that keeps
+    those), nothing of it is deleted and the result is false; otherwise true once
+    every file is gone, even if an emptied folder of it could not go yet. */
+bool deleteWhole (const Handle& parent, const Name& name);
+
 /** Removes the empty folder named name below parent, but only when it is still
-    the folder that expected refers to. */
-bool removeFolder (const Handle& parent, const Name& name, const Handle& expected);
+    the folder that expected refers to. May close expected: some systems cannot
+    remove a folder that is held open. */
+bool removeFolder (const Handle& parent, const Name& name, Handle& expected);
+
+/** Lets the file manager show a bundle folder's own icon from the desktop.ini
+    inside it, where the system has such a thing; true when there is nothing to do. */
+bool markCustomFolder (const Handle& parent, const Name& name);
 
 //==============================================================================
 /** Opens a plain file for reading without ever blocking on it and without

@@ -567,7 +567,18 @@ bool deleteTree (const Handle& parent, const Name& name)
     return kindOf (parent, name) == Kind::missing;
 }
 
-bool removeFolder (const Handle& parent, const Name& name, const Handle& expected)
+bool deleteWhole (const Handle& parent, const Name& name)
+{
+    // An open or mapped file never stops a deletion here.
+    return deleteTree (parent, name);
+}
+
+bool markCustomFolder (const Handle&, const Name&)
+{
+    return true;
+}
+
+bool removeFolder (const Handle& parent, const Name& name, Handle& expected)
 {
     if (! isPlainName (name) || identityOf (parent, name) != identityOf (expected))
         return false;

@@ -1,8 +1,7 @@
 #include "FileOps.h"
 #include "SettingsTrust.h"
+#include "WindowsCalls.h"
 
-#include <windows.h>
-#include <winternl.h>
 #include <aclapi.h>
 
 #include <vector>
@@ -11,19 +10,147 @@
 // through the native API (NtCreateFile with a root directory), and never
 // through a reparse point, so a junction or link planted in a bundle cannot
 // steer our writes, renames or deletions outside it.
+//
+// Sharing: before a rename Windows opens the destination folder itself, sharing
+// only read and write, so a folder handle of ours that holds DELETE would make
+// every rename into that folder fail. Folder handles therefore never hold
+// DELETE; a folder that must go is closed, reopened by name with DELETE,
+// compared with the one held, and only then deleted.
+namespace WindowsCalls
+{
+namespace
+{
+NTSTATUS systemSetInformation (HANDLE h, PVOID information, ULONG length, FILE_INFORMATION_CLASS infoClass)
+{
+    IO_STATUS_BLOCK io {};
+    return NtSetInformationFile (h, &io, information, length, infoClass);
+}
+} // namespace
+
+Calls systemCalls()
+{
+    Calls c;
+    c.setInformation = systemSetInformation;
+    c.opened = [] (HANDLE, ACCESS_MASK) {};
+    c.closing = [] (HANDLE) {};
+    c.sleep = [] (DWORD milliseconds) { Sleep (milliseconds); };
+    c.security = [] (HANDLE h) -> PSECURITY_DESCRIPTOR
+    {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+
+        if (GetSecurityInfo (h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                             nullptr, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+            return nullptr;
+
+        return descriptor;
+    };
+    return c;
+}
+
+Calls& calls()
+{
+    static Calls inForce = systemCalls();
+    return inForce;
+}
+
+bool isBusy (NTSTATUS status)
+{
+    return status == statusAccessDenied || status == statusSharingViolation || status == statusDeletePending;
+}
+
+NTSTATUS whileBusy (const std::function<NTSTATUS()>& attempt)
+{
+    // About five seconds in all: long enough for a scanner's look at a fresh
+    // file, short enough that a real denial does not hang the window.
+    constexpr DWORD budget = 5000, longestWait = 500;
+    DWORD waited = 0, wait = 10;
+
+    for (;;)
+    {
+        const auto status = attempt();
+
+        if (! isBusy (status) || waited >= budget)
+            return status;
+
+        calls().sleep (wait);
+        waited += wait;
+        wait = std::min (wait * 2, longestWait);
+    }
+}
+
+FileOps::Handle openBelow (HANDLE folder, const FileOps::Name& name, ACCESS_MASK access, ULONG share,
+                           ULONG disposition, ULONG options, NTSTATUS& status, ULONG attributes,
+                           PSECURITY_DESCRIPTOR descriptor)
+{
+    const auto& wide = name.native();
+    UNICODE_STRING objectName;
+    objectName.Buffer = const_cast<PWSTR> (reinterpret_cast<const WCHAR*> (wide.c_str()));
+    objectName.Length = (USHORT) (wide.size() * sizeof (WCHAR));
+    objectName.MaximumLength = objectName.Length;
+
+    OBJECT_ATTRIBUTES objectAttributes;
+    InitializeObjectAttributes (&objectAttributes, &objectName, OBJ_CASE_INSENSITIVE, folder, descriptor);
+
+    IO_STATUS_BLOCK io {};
+    HANDLE h = INVALID_HANDLE_VALUE;
+    status = NtCreateFile (&h, access | SYNCHRONIZE, &objectAttributes, &io, nullptr, attributes, share,
+                           disposition, options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+
+    if (! NT_SUCCESS (status) || h == nullptr || h == INVALID_HANDLE_VALUE)
+    {
+        SetLastError (RtlNtStatusToDosError (status));   // the caller's failure record reads it
+        return {};
+    }
+
+    calls().opened (h, access | SYNCHRONIZE);
+    return FileOps::Handle ((std::intptr_t) h);
+}
+
+FileOps::Handle openFolderByPath (const juce::File& folder, ACCESS_MASK access)
+{
+    const auto h = CreateFileW (folder.getFullPathName().toWideCharPointer(), access | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+
+    if (h == INVALID_HANDLE_VALUE)
+        return {};
+
+    calls().opened (h, access | SYNCHRONIZE);
+    FileOps::Handle result ((std::intptr_t) h);
+    const auto attributes = attributesOf (h);
+
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0
+         || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return {};
+
+    return result;
+}
+
+DWORD attributesOf (HANDLE h)
+{
+    FILE_ATTRIBUTE_TAG_INFO info {};
+    return GetFileInformationByHandleEx (h, FileAttributeTagInfo, &info, sizeof (info)) ? info.FileAttributes
+                                                                                         : INVALID_FILE_ATTRIBUTES;
+}
+
+PSECURITY_DESCRIPTOR securityOf (HANDLE h)
+{
+    return calls().security (h);
+}
+} // namespace WindowsCalls
+
+//==============================================================================
 namespace FileOps
 {
 namespace
 {
-constexpr NTSTATUS statusObjectNameCollision = (NTSTATUS) 0xC0000035L;
+using namespace WindowsCalls;
 
 constexpr ULONG shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Our folder handles carry DELETE: opening one fails while another run holds
-// that folder open without delete sharing, which is how a staging folder stays
-// locked (see createStagingFolder).
+// Without DELETE: see the note at the top.
 constexpr ACCESS_MASK folderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY
-                                      | FILE_READ_ATTRIBUTES | READ_CONTROL | DELETE | SYNCHRONIZE;
+                                      | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
 
 HANDLE native (const Handle& h) noexcept   { return (HANDLE) h.native(); }
 
@@ -52,34 +179,25 @@ OpenResult openAt (const Handle& parent, const Name& name, ACCESS_MASK access,
         return result;
     }
 
-    const auto& wide = name.native();
-    UNICODE_STRING objectName;
-    objectName.Buffer = const_cast<PWSTR> (reinterpret_cast<const WCHAR*> (wide.c_str()));
-    objectName.Length = (USHORT) (wide.size() * sizeof (WCHAR));
-    objectName.MaximumLength = objectName.Length;
-
-    OBJECT_ATTRIBUTES objectAttributes;
-    InitializeObjectAttributes (&objectAttributes, &objectName, OBJ_CASE_INSENSITIVE, native (parent), nullptr);
-
-    IO_STATUS_BLOCK io {};
-    HANDLE h = INVALID_HANDLE_VALUE;
-    result.status = NtCreateFile (&h, access | SYNCHRONIZE, &objectAttributes, &io, nullptr, attributes, share,
-                                  disposition, options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT,
-                                  nullptr, 0);
-
-    if (NT_SUCCESS (result.status) && h != nullptr && h != INVALID_HANDLE_VALUE)
-        result.handle = Handle ((std::intptr_t) h);
-    else
-        SetLastError (RtlNtStatusToDosError (result.status));   // the caller's failure record reads it
-
+    result.handle = openBelow (native (parent), name, access, share, disposition, options, result.status, attributes);
     return result;
 }
 
-DWORD attributesOf (HANDLE h)
+/** openAt, tried again while the entry is busy. */
+OpenResult openWhileBusy (const Handle& parent, const Name& name, ACCESS_MASK access, ULONG disposition, ULONG options)
 {
-    FILE_ATTRIBUTE_TAG_INFO info {};
-    return GetFileInformationByHandleEx (h, FileAttributeTagInfo, &info, sizeof (info)) ? info.FileAttributes
-                                                                                         : INVALID_FILE_ATTRIBUTES;
+    OpenResult result;
+    result.status = whileBusy ([&]
+    {
+        result = openAt (parent, name, access, shareAll, disposition, options);
+        return result.status;
+    });
+    return result;
+}
+
+bool isGone (NTSTATUS status)
+{
+    return status == statusNameNotFound || status == statusPathNotFound;
 }
 
 bool isRealFolder (HANDLE h)
@@ -91,9 +209,10 @@ bool isRealFolder (HANDLE h)
 }
 
 /** Opens a real folder below parent (not a junction or link), or nothing. */
-Handle openRealFolder (const Handle& parent, const Name& name, ULONG share, ULONG disposition)
+Handle openRealFolder (const Handle& parent, const Name& name, ULONG share, ULONG disposition,
+                       ACCESS_MASK access = folderAccess)
 {
-    auto opened = openAt (parent, name, folderAccess, share, disposition, FILE_DIRECTORY_FILE);
+    auto opened = openAt (parent, name, access, share, disposition, FILE_DIRECTORY_FILE);
 
     if (opened.handle && ! isRealFolder (native (opened.handle)))
         return {};
@@ -101,126 +220,92 @@ Handle openRealFolder (const Handle& parent, const Name& name, ULONG share, ULON
     return std::move (opened.handle);
 }
 
-bool sameEntry (HANDLE a, HANDLE b)
+bool fileIdOf (HANDLE h, FILE_ID_INFO& id)
 {
-    BY_HANDLE_FILE_INFORMATION x {}, y {};
-    return GetFileInformationByHandle (a, &x) && GetFileInformationByHandle (b, &y)
-            && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber
-            && x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
-}
-
-/** Marks an open entry for deletion; it goes when its last handle closes. */
-bool markForDeletion (HANDLE h)
-{
-    FILE_DISPOSITION_INFO disposition {};
-    disposition.DeleteFile = TRUE;
-
-    if (SetFileInformationByHandle (h, FileDispositionInfo, &disposition, sizeof (disposition)))
+    if (GetFileInformationByHandleEx (h, FileIdInfo, &id, sizeof (id)))
         return true;
 
-    // A read-only file cannot be deleted until that attribute is cleared.
-    FILE_BASIC_INFO basic {};
+    // Older systems: the volume serial and the 64-bit index.
+    BY_HANDLE_FILE_INFORMATION info {};
 
-    if (! GetFileInformationByHandleEx (h, FileBasicInfo, &basic, sizeof (basic))
-         || (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) == 0)
+    if (! GetFileInformationByHandle (h, &info))
         return false;
 
-    basic.FileAttributes &= ~(DWORD) FILE_ATTRIBUTE_READONLY;
+    id = {};
+    id.VolumeSerialNumber = info.dwVolumeSerialNumber;
+    memcpy (id.FileId.Identifier, &info.nFileIndexLow, sizeof (DWORD));
+    memcpy (id.FileId.Identifier + sizeof (DWORD), &info.nFileIndexHigh, sizeof (DWORD));
+    return true;
+}
+
+bool isSameId (const FILE_ID_INFO& a, const FILE_ID_INFO& b)
+{
+    return a.VolumeSerialNumber == b.VolumeSerialNumber
+            && memcmp (a.FileId.Identifier, b.FileId.Identifier, sizeof (a.FileId.Identifier)) == 0;
+}
+
+bool isUnsupported (NTSTATUS status)
+{
+    return status == (NTSTATUS) 0xC0000003L     // invalid information class
+        || status == (NTSTATUS) 0xC0000002L     // not implemented
+        || status == (NTSTATUS) 0xC00000BBL     // not supported
+        || status == (NTSTATUS) 0xC000000DL;    // invalid parameter (a volume without the flags)
+}
+
+NTSTATUS setAttributes (HANDLE h, DWORD add, DWORD remove)
+{
+    FILE_BASIC_INFO basic {};
+
+    if (! GetFileInformationByHandleEx (h, FileBasicInfo, &basic, sizeof (basic)))
+        return statusAccessDenied;
+
+    // Zero times leave them as they are.
+    basic.CreationTime.QuadPart = basic.LastAccessTime.QuadPart = basic.LastWriteTime.QuadPart = basic.ChangeTime.QuadPart = 0;
+    basic.FileAttributes = (basic.FileAttributes | add) & ~remove;
 
     if (basic.FileAttributes == 0)
         basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
 
-    return SetFileInformationByHandle (h, FileBasicInfo, &basic, sizeof (basic))
-            && SetFileInformationByHandle (h, FileDispositionInfo, &disposition, sizeof (disposition));
+    return calls().setInformation (h, &basic, sizeof (basic), basicInformation);
 }
 
-bool removeContents (const Handle& folder);
-
-/** Deletes one entry below folder: a file or a reparse point goes as it is,
-    a real folder is emptied through its own handle first. */
-bool removeEntry (const Handle& folder, const Name& name)
+/** Marks an open entry for deletion (or, with remove false, takes the mark
+    back). With POSIX semantics the name goes as our handle closes, even while
+    a scanner still holds the file; where the system lacks them, the old way,
+    read-only cleared first. */
+NTSTATUS setDisposition (HANDLE h, bool remove)
 {
-    auto opened = openAt (folder, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY,
-                          shareAll, FILE_OPEN, 0);
+    constexpr ULONG deleteFlag = 0x1, posixSemantics = 0x2, ignoreReadOnly = 0x10;
+    ULONG flags = remove ? (deleteFlag | posixSemantics | ignoreReadOnly) : 0;
+    auto status = calls().setInformation (h, &flags, sizeof (flags), dispositionInformationEx);
 
-    if (! opened.handle)
-        return opened.status == (NTSTATUS) 0xC0000034L;   // object name not found: already gone
+    if (! isUnsupported (status))
+        return status;
 
-    if (isRealFolder (native (opened.handle)) && ! removeContents (opened.handle))
-        return false;
+    FILE_DISPOSITION_INFO disposition {};
+    disposition.DeleteFile = remove ? TRUE : FALSE;
+    status = calls().setInformation (h, &disposition, sizeof (disposition), dispositionInformation);
 
-    return markForDeletion (native (opened.handle));
+    if (status != statusCannotDelete || ! remove || (attributesOf (h) & FILE_ATTRIBUTE_READONLY) == 0)
+        return status;
+
+    if (! NT_SUCCESS (setAttributes (h, 0, FILE_ATTRIBUTE_READONLY)))
+        return status;
+
+    return calls().setInformation (h, &disposition, sizeof (disposition), dispositionInformation);
 }
 
-bool removeContents (const Handle& folder)
+NTSTATUS renameTo (HANDLE entry, HANDLE toFolder, const Name& to)
 {
-    bool ok = true;
-
-    for (const auto& name : listNames (folder))
-        ok = removeEntry (folder, name) && ok;
-
-    return ok;
-}
-
-Rename renameResult (NTSTATUS status)
-{
-    if (NT_SUCCESS (status))
-        return Rename::done;
-
-    SetLastError (RtlNtStatusToDosError (status));
-    return status == statusObjectNameCollision ? Rename::exists : Rename::failed;
-}
-
-/** The owner of entries this process creates: elevated, that is Administrators. */
-bool isOurOwner (PSID owner)
-{
-    HANDLE token = nullptr;
-
-    if (owner == nullptr || ! OpenProcessToken (GetCurrentProcess(), TOKEN_QUERY, &token))
-        return false;
-
-    bool ours = false;
-
-    for (auto infoClass : { TokenOwner, TokenUser })
-    {
-        DWORD size = 0;
-        GetTokenInformation (token, infoClass, nullptr, 0, &size);
-        std::vector<char> buffer (size);
-
-        if (size == 0 || ! GetTokenInformation (token, infoClass, buffer.data(), size, &size))
-            continue;
-
-        const auto sid = infoClass == TokenOwner ? reinterpret_cast<TOKEN_OWNER*> (buffer.data())->Owner
-                                                 : reinterpret_cast<TOKEN_USER*> (buffer.data())->User.Sid;
-        ours = ours || EqualSid (sid, owner);
-    }
-
-    CloseHandle (token);
-    return ours;
-}
-
-bool isOwnedByUs (HANDLE h)
-{
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-
-    if (GetSecurityInfo (h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor)
-         != ERROR_SUCCESS)
-        return false;
-
-    const bool ours = isOurOwner (owner);
-    LocalFree (descriptor);
-    return ours;
-}
-
-Kind kindOfHandle (HANDLE h)
-{
-    const auto attributes = attributesOf (h);
-
-    if (attributes == INVALID_FILE_ATTRIBUTES)  return Kind::other;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)  return Kind::link;
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY)  return Kind::folder;
-    return GetFileType (h) == FILE_TYPE_DISK ? Kind::file : Kind::other;
+    const auto* wide = to.native().c_str();
+    const auto nameBytes = to.native().size() * sizeof (WCHAR);
+    std::vector<char> buffer (sizeof (FILE_RENAME_INFORMATION) + nameBytes);
+    auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*> (buffer.data());
+    info->ReplaceIfExists = FALSE;
+    info->RootDirectory = toFolder;
+    info->FileNameLength = (ULONG) nameBytes;
+    memcpy (info->FileName, wide, nameBytes);
+    return calls().setInformation (entry, info, (ULONG) buffer.size(), renameInformation);
 }
 
 juce::String randomSuffix()
@@ -232,6 +317,228 @@ juce::String randomSuffix()
         suffix << alphabet[juce::Random::getSystemRandom().nextInt ((int) sizeof (alphabet) - 1)];
 
     return suffix;
+}
+
+/** Deletes the entry at the next restart, by its full path. */
+void deleteAtRestart (HANDLE h)
+{
+    std::vector<WCHAR> path (32768);
+    const auto length = GetFinalPathNameByHandleW (h, path.data(), (DWORD) path.size(), FILE_NAME_NORMALIZED);
+
+    if (length > 0 && length < path.size())
+        MoveFileExW (path.data(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+/** A file that cannot be deleted now (a module a host still has loaded) gets a
+    name without a plug-in extension, so no host scanning folders takes it for
+    a plug-in, and goes at the next restart. */
+void retire (const Handle& folder, const Name& name, HANDLE entry)
+{
+    const auto retired = [&name] (const juce::String& suffix)
+    {
+        return Name::fromNative (name.native() + static_cast<const wchar_t*> (suffix.toWideCharPointer()));
+    };
+
+    for (auto newName = retired (".oh-delete"); ; newName = retired ("." + randomSuffix() + ".oh-delete"))
+    {
+        const auto status = renameTo (entry, native (folder), newName);
+
+        if (status != statusNameCollision)
+            break;
+    }
+
+    deleteAtRestart (entry);
+}
+
+bool removeContents (const Handle& folder, bool retireWhatStays);
+
+struct Probe
+{
+    Handle handle;            ///< a real folder: open for listing; anything else: for its attributes
+    NTSTATUS status = 0;
+    bool isFolder = false;
+};
+
+/** What is at name: a real folder comes back open for listing (without
+    DELETE); a file, link or other entry only as a kind. Reading attributes
+    never meets a sharing conflict, so a scanner's open does not stop this. */
+Probe probeEntry (const Handle& folder, const Name& name)
+{
+    Probe probe;
+    auto opened = openAt (folder, name, FILE_READ_ATTRIBUTES, shareAll, FILE_OPEN, 0);
+    probe.status = opened.status;
+
+    if (! opened.handle)
+        return probe;
+
+    if (! isRealFolder (native (opened.handle)))
+    {
+        probe.handle = std::move (opened.handle);
+        return probe;
+    }
+
+    opened.handle.close();
+    probe.isFolder = true;
+    probe.status = whileBusy ([&]
+    {
+        auto listing = openAt (folder, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                               shareAll, FILE_OPEN, FILE_DIRECTORY_FILE);
+        probe.handle = std::move (listing.handle);
+        return listing.status;
+    });
+
+    // Replaced by a junction in between: not ours to go into.
+    if (probe.handle && ! isRealFolder (native (probe.handle)))
+        probe.handle.close();
+
+    return probe;
+}
+
+/** Deletes the real folder named name below parent, which held is open on:
+    held is closed, the name reopened with DELETE and compared with it. */
+bool removeHeldFolder (const Handle& parent, const Name& name, Handle& held, bool retireWhatStays)
+{
+    FILE_ID_INFO heldId {};
+
+    if (! held.isValid() || ! fileIdOf (native (held), heldId))
+        return false;
+
+    held.close();
+    auto again = openWhileBusy (parent, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                FILE_OPEN, FILE_DIRECTORY_FILE);
+    FILE_ID_INFO id {};
+
+    if (! again.handle || ! fileIdOf (native (again.handle), id) || ! isSameId (id, heldId))
+        return false;
+
+    if (NT_SUCCESS (whileBusy ([&] { return setDisposition (native (again.handle), true); })))
+        return true;
+
+    // Still holds what could not go: it follows that at the next restart.
+    if (retireWhatStays)
+        deleteAtRestart (native (again.handle));
+
+    return false;
+}
+
+/** Deletes one entry below folder: a file or a reparse point goes as it is,
+    a real folder is emptied through its own handle first. */
+bool removeEntry (const Handle& folder, const Name& name, bool retireWhatStays)
+{
+    auto probe = probeEntry (folder, name);
+
+    if (! probe.handle)
+        return isGone (probe.status);
+
+    if (probe.isFolder)
+    {
+        const bool emptied = removeContents (probe.handle, retireWhatStays);
+        return removeHeldFolder (folder, name, probe.handle, retireWhatStays && ! emptied) && emptied;
+    }
+
+    auto entry = openWhileBusy (folder, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_OPEN, 0);
+
+    if (! entry.handle)
+        return isGone (entry.status);
+
+    if (NT_SUCCESS (whileBusy ([&] { return setDisposition (native (entry.handle), true); })))
+        return true;
+
+    if (retireWhatStays)
+        retire (folder, name, native (entry.handle));
+
+    return false;
+}
+
+bool removeContents (const Handle& folder, bool retireWhatStays)
+{
+    bool ok = true;
+
+    for (const auto& name : listNames (folder))
+        ok = removeEntry (folder, name, retireWhatStays) && ok;
+
+    return ok;
+}
+
+/** Opens every file below folder (and the entry itself, when it is no
+    folder) and marks it for deletion, keeping the handles; false at the first
+    that refuses. */
+bool markEveryFile (const Handle& folder, const Name& name, std::vector<Handle>& marked)
+{
+    auto probe = probeEntry (folder, name);
+
+    if (! probe.handle)
+        return isGone (probe.status);
+
+    if (probe.isFolder)
+    {
+        for (const auto& child : listNames (probe.handle))
+            if (! markEveryFile (probe.handle, child, marked))
+                return false;
+
+        return true;
+    }
+
+    auto entry = openWhileBusy (folder, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_OPEN, 0);
+
+    if (! entry.handle)
+        return isGone (entry.status);
+
+    const auto status = whileBusy ([&] { return setDisposition (native (entry.handle), true); });
+
+    if (! NT_SUCCESS (status))
+    {
+        SetLastError (RtlNtStatusToDosError (status));   // the caller's failure record reads it
+        return false;
+    }
+
+    marked.push_back (std::move (entry.handle));
+    return true;
+}
+
+/** The owner of what the handle refers to is Administrators, SYSTEM or TrustedInstaller. */
+bool hasTrustedOwner (HANDLE h)
+{
+    const auto descriptor = securityOf (h);
+    const bool trusted = descriptor != nullptr && SettingsTrust::hasTrustedOwner (descriptor);
+    LocalFree (descriptor);
+    return trusted;
+}
+
+bool isTrustedFolder (HANDLE h)
+{
+    const auto descriptor = securityOf (h);
+    const bool trusted = descriptor != nullptr && SettingsTrust::isTrustedFolderDescriptor (descriptor);
+    LocalFree (descriptor);
+    return trusted;
+}
+
+/** No one but the administrators may add, rename or delete entries in the
+    folder that holds this one. */
+bool holderIsGuarded (const juce::File& folder)
+{
+    const auto holder = CreateFileW (folder.getParentDirectory().getFullPathName().toWideCharPointer(), READ_CONTROL,
+                                     shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+
+    if (holder == INVALID_HANDLE_VALUE)
+        return false;
+
+    calls().opened (holder, READ_CONTROL);
+    const Handle owner ((std::intptr_t) holder);
+    const auto descriptor = securityOf (holder);
+    const bool guarded = descriptor != nullptr && SettingsTrust::isTrustedDescriptor (descriptor);
+    LocalFree (descriptor);
+    return guarded;
+}
+
+Kind kindOfHandle (HANDLE h)
+{
+    const auto attributes = attributesOf (h);
+
+    if (attributes == INVALID_FILE_ATTRIBUTES)  return Kind::other;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)  return Kind::link;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)  return Kind::folder;
+    return GetFileType (h) == FILE_TYPE_DISK ? Kind::file : Kind::other;
 }
 } // namespace
 
@@ -265,7 +572,9 @@ bool Handle::close()
     if (! isValid())
         return true;
 
-    return CloseHandle ((HANDLE) release()) != 0;
+    const auto h = (HANDLE) release();
+    calls().closing (h);
+    return CloseHandle (h) != 0;
 }
 
 //==============================================================================
@@ -286,10 +595,31 @@ Handle openTargetFolder (const juce::File& folder, bool createMissing, PathRepor
     if (createMissing && ! folder.isDirectory())
         folder.createDirectory();
 
-    const auto h = CreateFileW (path.toWideCharPointer(),
-                                FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY
-                                    | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
-                                shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    // A reparse point at the folder's own name is followed only where no one
+    // else could have put it there: owned by the administrators, in a folder
+    // to which no one else may add entries (ProgramData is not one).
+    {
+        const auto at = CreateFileW (path.toWideCharPointer(), FILE_READ_ATTRIBUTES | READ_CONTROL, shareAll, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+
+        if (at != INVALID_HANDLE_VALUE)
+        {
+            calls().opened (at, FILE_READ_ATTRIBUTES | READ_CONTROL);
+            const Handle entry ((std::intptr_t) at);
+            const auto attributes = attributesOf (at);
+
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
+                 && ! (hasTrustedOwner (at) && holderIsGuarded (folder)))
+            {
+                r.untrustedLink = true;
+                return {};
+            }
+        }
+    }
+
+    constexpr ACCESS_MASK access = folderAccess;
+    const auto h = CreateFileW (path.toWideCharPointer(), access, shareAll, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 
     if (h == INVALID_HANDLE_VALUE)
     {
@@ -298,6 +628,7 @@ Handle openTargetFolder (const juce::File& folder, bool createMissing, PathRepor
         return {};
     }
 
+    calls().opened (h, access);
     Handle result ((std::intptr_t) h);
 
     if ((attributesOf (h) & FILE_ATTRIBUTE_DIRECTORY) == 0)
@@ -311,15 +642,24 @@ Handle openTargetFolder (const juce::File& folder, bool createMissing, PathRepor
 
 bool onlyPrivilegedCanChange (const Handle& handle, bool)
 {
-    // Administrators' rule: owned by them, no write for ordinary accounts.
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-
-    if (! handle.isValid()
-         || GetSecurityInfo (native (handle), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                             nullptr, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+    // Administrators, SYSTEM and TrustedInstaller own it and no one else may
+    // change it.
+    if (! handle.isValid())
         return false;
 
-    const bool trusted = SettingsTrust::isTrustedDescriptor (descriptor);
+    const auto h = native (handle);
+    const auto descriptor = securityOf (h);
+
+    if (descriptor == nullptr)
+        return false;
+
+    // Windows has no sticky bit; the folder rule is its like, and is enough
+    // for any folder: an entry someone else adds is theirs, and fails the
+    // file rule, while ours cannot be renamed or deleted by them.
+    const auto attributes = attributesOf (h);
+    const bool folderRule = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const bool trusted = folderRule ? SettingsTrust::isTrustedFolderDescriptor (descriptor)
+                                    : SettingsTrust::isTrustedDescriptor (descriptor);
     LocalFree (descriptor);
     return trusted;
 }
@@ -341,11 +681,14 @@ Handle createStagingFolder (const Handle& parent, const juce::String& prefix, ju
         const auto text = prefix + randomSuffix();
         const Name name (text);
 
-        // No delete sharing: while we hold it, no other run can open it to remove it.
+        // No delete sharing: while we hold it no other run can open it to
+        // delete it. That needs no DELETE access of our own, so renames into
+        // it still work (Windows opens a rename's destination folder sharing
+        // read and write only).
         auto opened = openAt (parent, name, folderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
                               FILE_DIRECTORY_FILE, FILE_ATTRIBUTE_HIDDEN);
 
-        if (opened.status == statusObjectNameCollision)
+        if (opened.status == statusNameCollision)
             continue;
 
         if (! opened.handle)
@@ -360,14 +703,23 @@ Handle createStagingFolder (const Handle& parent, const juce::String& prefix, ju
 
 Lock tryLock (const Handle& folder)
 {
-    // Our folder handles are opened for deletion, which only succeeds while no
-    // other run holds that folder: having the handle is having the lock.
-    return folder.isValid() ? Lock::taken : Lock::failed;
+    // A live run holds its staging folder without delete sharing: opening the
+    // same folder again with DELETE fails exactly while such a run is there.
+    if (! folder.isValid())
+        return Lock::failed;
+
+    const auto probe = ReOpenFile (native (folder), DELETE | FILE_READ_ATTRIBUTES, shareAll, FILE_FLAG_BACKUP_SEMANTICS);
+
+    if (probe == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION ? Lock::busy : Lock::failed;
+
+    CloseHandle (probe);
+    return Lock::taken;
 }
 
 bool isOwnedByUs (const Handle& handle)
 {
-    return handle.isValid() && isOwnedByUs (native (handle));
+    return handle.isValid() && hasTrustedOwner (native (handle));
 }
 
 Kind kindOf (const Handle& parent, const Name& name, bool* ownedByUs)
@@ -378,13 +730,12 @@ Kind kindOf (const Handle& parent, const Name& name, bool* ownedByUs)
     auto opened = openAt (parent, name, FILE_READ_ATTRIBUTES | READ_CONTROL, shareAll, FILE_OPEN, 0);
 
     if (! opened.handle)
-    {
-        const auto status = (unsigned long) opened.status;
-        return status == 0xC0000034UL || status == 0xC000003AUL ? Kind::missing : Kind::other;
-    }
+        return isGone (opened.status) ? Kind::missing : Kind::other;
 
+    // Ours: made by an elevated run (owned by Administrators, SYSTEM or
+    // TrustedInstaller) in a folder in which no one else can put it there.
     if (ownedByUs != nullptr)
-        *ownedByUs = isOwnedByUs (native (opened.handle));
+        *ownedByUs = hasTrustedOwner (native (opened.handle)) && isTrustedFolder (native (parent));
 
     return kindOfHandle (native (opened.handle));
 }
@@ -411,7 +762,13 @@ std::vector<Name> listNames (const Handle& folder)
     std::vector<char> buffer (64 * 1024);
     auto infoClass = FileIdBothDirectoryRestartInfo;
 
-    while (GetFileInformationByHandleEx (native (folder), infoClass, buffer.data(), (DWORD) buffer.size()))
+    // Through a handle of its own: a listing read earlier through the same
+    // handle is not always read afresh, even when asked to start again.
+    NTSTATUS status = 0;
+    const auto fresh = openBelow (native (folder), {}, FILE_LIST_DIRECTORY, shareAll, FILE_OPEN, FILE_DIRECTORY_FILE, status);
+    const auto h = fresh ? native (fresh) : native (folder);
+
+    while (GetFileInformationByHandleEx (h, infoClass, buffer.data(), (DWORD) buffer.size()))
     {
         infoClass = FileIdBothDirectoryInfo;
 
@@ -443,13 +800,18 @@ Handle createFile (const Handle& parent, const Name& name)
 
     auto opened = openAt (parent, name, access, FILE_SHARE_READ, FILE_CREATE, options);
 
-    if (! opened.handle && opened.status == statusObjectNameCollision)
+    if (! opened.handle && opened.status == statusNameCollision)
     {
         // A repeated entry overwrites a file of the same name, never a folder or a link.
-        if (kindOf (parent, name) != Kind::file || ! removeEntry (parent, name))
+        if (kindOf (parent, name) != Kind::file || ! removeEntry (parent, name, false))
             return {};
 
-        opened = openAt (parent, name, access, FILE_SHARE_READ, FILE_CREATE, options);
+        // Where deletion is not immediate, the old name may still be pending for a moment.
+        whileBusy ([&]
+        {
+            opened = openAt (parent, name, access, FILE_SHARE_READ, FILE_CREATE, options);
+            return opened.status;
+        });
     }
 
     return std::move (opened.handle);
@@ -484,18 +846,27 @@ bool setTimes (const Handle& file, juce::Time time)
     return SetFileTime (native (file), &t, &t, &t) != 0;
 }
 
-void startWriteback (const Handle&)
+void startWriteback (const Handle& file)
 {
-    // No way to start it without waiting here: the sync before the swap does it all.
+    // No way to start it without waiting: flushed here, through the handle that
+    // wrote it, so nothing has to open the file again to put it on the disk.
+    FlushFileBuffers (native (file));
 }
 
 bool sync (const Handle& handle)
 {
-    // Folders cannot be flushed on Windows; their entries are written by the file system itself.
-    if ((attributesOf (native (handle)) & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    // Folders cannot be flushed on Windows; their entries are written by the
+    // file system itself. Files were flushed by their writer (startWriteback);
+    // a handle that may write is flushed here too.
+    const auto attributes = attributesOf (native (handle));
+
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || FlushFileBuffers (native (handle)))
         return true;
 
-    return FlushFileBuffers (native (handle)) != 0;
+    return GetLastError() == ERROR_ACCESS_DENIED;
 }
 
 bool syncFilesystem (const Handle& handle)
@@ -508,26 +879,21 @@ bool syncFilesystem (const Handle& handle)
 Rename renameNoReplace (const Handle& fromFolder, const Name& from,
                         const Handle& toFolder, const Name& to)
 {
-    if (! isPlainName (from) || ! isPlainName (to))
+    if (! isPlainName (from) || ! isPlainName (to) || ! toFolder.isValid())
         return Rename::failed;
 
-    auto opened = openAt (fromFolder, from, DELETE, shareAll, FILE_OPEN, 0);
+    // A scanner holding the entry, or a file inside a folder, makes it busy for a moment.
+    const auto status = whileBusy ([&]
+    {
+        auto opened = openAt (fromFolder, from, DELETE, shareAll, FILE_OPEN, 0);
+        return opened.handle ? renameTo (native (opened.handle), native (toFolder), to) : opened.status;
+    });
 
-    if (! opened.handle)
-        return Rename::failed;
+    if (NT_SUCCESS (status))
+        return Rename::done;
 
-    const auto* wide = to.native().c_str();
-    const auto nameBytes = to.native().size() * sizeof (WCHAR);
-    std::vector<char> buffer (sizeof (FILE_RENAME_INFORMATION) + nameBytes);
-    auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*> (buffer.data());
-    info->ReplaceIfExists = FALSE;
-    info->RootDirectory = native (toFolder);
-    info->FileNameLength = (ULONG) nameBytes;
-    memcpy (info->FileName, wide, nameBytes);
-
-    IO_STATUS_BLOCK io {};
-    return renameResult (NtSetInformationFile (native (opened.handle), &io, info, (ULONG) buffer.size(),
-                                               FileRenameInformation));
+    SetLastError (RtlNtStatusToDosError (status));   // the caller's failure record reads it
+    return status == statusNameCollision ? Rename::exists : Rename::failed;
 }
 
 Rename exchange (const Handle&, const Name&, const Handle&, const Name&)
@@ -538,7 +904,7 @@ Rename exchange (const Handle&, const Name&, const Handle&, const Name&)
 
 bool deleteContents (const Handle& folder)
 {
-    return folder.isValid() && removeContents (folder);
+    return folder.isValid() && removeContents (folder, true);
 }
 
 bool deleteTree (const Handle& parent, const Name& name)
@@ -546,19 +912,54 @@ bool deleteTree (const Handle& parent, const Name& name)
     if (! isPlainName (name))
         return false;
 
-    removeEntry (parent, name);
+    removeEntry (parent, name, false);
     return kindOf (parent, name) == Kind::missing;
 }
 
-bool removeFolder (const Handle& parent, const Name& name, const Handle& expected)
+bool deleteWhole (const Handle& parent, const Name& name)
 {
-    auto there = openAt (parent, name, FILE_READ_ATTRIBUTES, shareAll, FILE_OPEN, FILE_DIRECTORY_FILE);
-
-    if (! there.handle || ! expected.isValid() || ! sameEntry (native (there.handle), native (expected)))
+    if (! isPlainName (name))
         return false;
 
-    // Deleted when the last handle closes, ours included.
-    return markForDeletion (native (expected));
+    std::vector<Handle> marked;
+
+    if (! markEveryFile (parent, name, marked))
+    {
+        // One file refused (a loaded module): every mark is taken back, so all of it stays.
+        for (auto& h : marked)
+            setDisposition (native (h), false);
+
+        return false;
+    }
+
+    marked.clear();   // the marked files go as their handles close
+    deleteTree (parent, name);
+    return true;
+}
+
+bool removeFolder (const Handle& parent, const Name& name, Handle& expected)
+{
+    return isPlainName (name) && removeHeldFolder (parent, name, expected, true);
+}
+
+bool markCustomFolder (const Handle& parent, const Name& name)
+{
+    // Explorer reads a folder's desktop.ini only when the folder is read-only
+    // or system, and the file itself should stay out of sight.
+    const auto folder = openRealFolder (parent, name, shareAll, FILE_OPEN,
+                                        FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+
+    if (! folder)
+        return true;
+
+    auto ini = openAt (folder, "desktop.ini", FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, shareAll, FILE_OPEN,
+                       FILE_NON_DIRECTORY_FILE);
+
+    if (! ini.handle)
+        return isGone (ini.status);
+
+    return NT_SUCCESS (setAttributes (native (ini.handle), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, 0))
+            && NT_SUCCESS (setAttributes (native (folder), FILE_ATTRIBUTE_READONLY, 0));
 }
 
 //==============================================================================
@@ -582,6 +983,7 @@ Handle openForReading (const juce::File& file)
     if (h == INVALID_HANDLE_VALUE)
         return {};
 
+    calls().opened (h, GENERIC_READ | READ_CONTROL);
     Handle opened ((std::intptr_t) h);
     return kindOfHandle (h) == Kind::file ? std::move (opened) : Handle();
 }
@@ -645,13 +1047,9 @@ bool readSmallFile (const Handle& file, size_t maxSize, juce::MemoryBlock& conte
     return true;
 }
 
-void deleteOwnPlainFile (const juce::File& file)
+void deleteOwnPlainFile (const juce::File&)
 {
-    // The temporary folder is the user's own on Windows; only a plain file goes, never a link.
-    const auto attributes = GetFileAttributesW (file.getFullPathName().toWideCharPointer());
-
-    if (attributes != INVALID_FILE_ATTRIBUTES
-         && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0)
-        DeleteFileW (file.getFullPathName().toWideCharPointer());
+    // Windows has no leftover script: an elevated process deleting by path in
+    // a user's temporary folder could only be steered by that user.
 }
 } // namespace FileOps

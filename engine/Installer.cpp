@@ -97,7 +97,7 @@ void removeStagingLeftovers (const Handle& target, const juce::String& bundleFil
         if (! text || ! isStagingLeftover (*text, prefix))
             continue;
 
-        const auto leftover = FileOps::openFolder (target, name);
+        auto leftover = FileOps::openFolder (target, name);
 
         if (! leftover || ! FileOps::isOwnedByUs (leftover) || FileOps::tryLock (leftover) != Lock::taken)
             continue;
@@ -379,6 +379,7 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
     for (int round = 0; round < 3; ++round)
     {
         FileOps::Identity setAside;
+        bool oldSetAside = false;
 
         if (FileOps::kindOf (target, bundleFileName) != Kind::missing)
         {
@@ -395,6 +396,7 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
             if (result != Rename::done)
                 continue;
 
+            oldSetAside = true;
             setAside = FileOps::identityOf (target, aside);
 
             if (auto& between = installerHooks().betweenRenames)
@@ -403,11 +405,33 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
 
         const auto placed = FileOps::renameNoReplace (staging, bundleFileName, target, bundleFileName);
 
+        if (placed == Rename::done && ! oldSetAside)
+            return true;
+
         if (placed == Rename::done)
         {
             // The old bundle goes with the staging folder, if it is still what we set aside.
-            takeIfExpected (target, aside, staging, "old-" + bundleFileName, setAside);
-            return true;
+            const Name old ("old-" + bundleFileName);
+            const bool oldInStaging = takeIfExpected (target, aside, staging, old, setAside);
+
+            if (! oldInStaging || FileOps::deleteWhole (staging, old))
+                return true;
+
+            // A host holds a module of the old bundle, which can be renamed but
+            // not deleted: the new one makes way and the old one is back, whole,
+            // so that no module stays where a host scans. Set aside again
+            // first, so that a run killed in between finds it there.
+            RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
+
+            if (FileOps::renameNoReplace (staging, old, target, aside) != Rename::done)
+                return false;
+
+            if (FileOps::renameNoReplace (target, bundleFileName, staging, "new") == Rename::done
+                 && (FileOps::identityOf (target, aside) != setAside
+                      || FileOps::renameNoReplace (target, aside, target, bundleFileName) != Rename::done))
+                FileOps::renameNoReplace (staging, "new", target, bundleFileName);
+
+            return false;
         }
 
         // Ours goes back, through the private staging folder, so that nothing
@@ -428,6 +452,9 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
 bool replaceBundle (const Handle& target, const Handle& staging, const juce::String& bundleFileName,
                     const juce::String& runSuffix)
 {
+    if (auto& before = installerHooks().beforeReplacing)
+        before();
+
     if (! installerHooks().forceTwoRenames)
     {
         auto result = FileOps::renameNoReplace (staging, bundleFileName, target, bundleFileName);
@@ -501,6 +528,13 @@ std::unique_ptr<StagedInstall> stageInstall (const juce::File& folder, const juc
         install->written.open.clear();   // closed first: an open file cannot be deleted everywhere
         install->staging.reset();
     }
+    else if (! FileOps::markCustomFolder (staging, bundleFileName))
+    {
+        RunLog::noteFailure (RunLog::Step::stage, bundleFileName + "/desktop.ini");
+
+        install->written.open.clear();
+        install->staging.reset();
+    }
 
     return install;
 }
@@ -565,6 +599,15 @@ bool uninstallFormat (const juce::File& folder, const juce::String& bundleFileNa
     if (FileOps::renameNoReplace (target, bundleFileName, staging.folder, bundleFileName) != Rename::done)
     {
         RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
+        return false;
+    }
+
+    // A module a host has loaded can be renamed but not deleted: then the
+    // bundle goes back, whole, and the user closes the host and runs again.
+    if (! FileOps::deleteWhole (staging.folder, bundleFileName))
+    {
+        RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
+        FileOps::renameNoReplace (staging.folder, bundleFileName, target, bundleFileName);
         return false;
     }
 

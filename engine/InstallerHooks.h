@@ -12,6 +12,9 @@ struct InstallerHooks
     /** Runs after the old bundle is set aside and before the new one takes its place. */
     std::function<void()> betweenRenames;
 
+    /** Runs when the staged bundle is whole and on the disk, before anything is renamed. */
+    std::function<void()> beforeReplacing;
+
     /** How the staged bundle is put on the disk before it replaces the old one. */
     enum class Durability
     {

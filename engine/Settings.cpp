@@ -1,4 +1,5 @@
 #include "Settings.h"
+#include "SettingsTrust.h"
 
 #include "FileOps.h"
 #include "Utf8.h"
@@ -100,14 +101,10 @@ namespace
         settings file can be: a plain file of at most 64 KiB holding UTF-8 XML without
         a document type (which could pull in other files or expand without end) and
         without processing instructions past the declaration. */
-    std::unique_ptr<juce::XmlElement> readSettingsFile (const FileOps::Handle& file)
+    constexpr size_t maxSettingsSize = 64 * 1024;
+
+    std::unique_ptr<juce::XmlElement> parseSettingsFile (const juce::MemoryBlock& content)
     {
-        constexpr size_t maxSize = 64 * 1024;
-        juce::MemoryBlock content;
-
-        if (! FileOps::readSmallFile (file, maxSize, content))
-            return {};
-
         // The framework steps through UTF-8 trusting every lead byte and sizes
         // copies by what it decodes, so a character cut off at the end, or one
         // spelt in too many bytes, would take it past the text.
@@ -131,17 +128,41 @@ namespace
         return juce::parseXML (text);
     }
 
-    void writeDefaults (const juce::File& settingsFile, const PerFormat<juce::File>& defaults)
+    std::unique_ptr<juce::XmlElement> readSettingsFile (const FileOps::Handle& file)
+    {
+        juce::MemoryBlock content;
+
+        if (! FileOps::readSmallFile (file, maxSettingsSize, content))
+            return {};
+
+        return parseSettingsFile (content);
+    }
+
+    juce::XmlElement defaultSettings (const PerFormat<juce::File>& defaults)
     {
         juce::XmlElement root ("Plugin_Manager_Settings");
         root.setAttribute ("Important_Note:", importantNote);
         root.setAttribute ("CLAP_Path", defaults[1].getFullPathName());
         root.setAttribute ("VST3_Path", defaults[0].getFullPathName());
         root.setAttribute ("AAX_Path", defaults[2].getFullPathName());
+        return root;
+    }
 
-        // Written to a temporary file beside it and moved over: a missing folder
-        // makes this fail, and the next start tries again.
-        root.writeTo (settingsFile);
+    /** Writes the defaults as a new settings file. On Windows through the
+        folder's handle as an administrators-only file, and only in a folder no
+        one else can empty; elsewhere to a temporary file beside it, moved over.
+        A missing folder makes this fail, and the next start tries again. */
+    void writeDefaults (const juce::File& settingsFolder, const PerFormat<juce::File>& defaults)
+    {
+        const auto root = defaultSettings (defaults);
+       #if JUCE_WINDOWS
+        const auto text = root.toString();
+        const juce::MemoryBlock bytes (text.toRawUTF8(), text.getNumBytesAsUTF8());
+        juce::MemoryBlock ignored;
+        SettingsTrust::readOrCreate (settingsFolder, settingsFileName, maxSettingsSize, ignored, bytes);
+       #else
+        root.writeTo (settingsFolder.getChildFile (settingsFileName));
+       #endif
     }
 }
 
@@ -214,7 +235,7 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
     // Only where nothing at all is in the way: a folder or a link under the
     // file's name is left alone, and the defaults hold for this run.
     if (kind == FileOps::Kind::missing)
-        writeDefaults (resolved.settingsFile, defaultFolders);
+        writeDefaults (resolved.settingsFolder, defaultFolders);
     else
         resolved.ignoredBecause = "not a plain file";
 

@@ -3,17 +3,37 @@
 #include <juce_core/juce_core.h>
 
 #if JUCE_WINDOWS
-/** Whether the elevated program may let a settings file or folder steer where
-    it writes and deletes: only when no one but administrators can change it. */
+/** Whether the elevated program may let a settings file, or something it finds
+    in a target folder, steer where it writes and deletes: only when no one but
+    Administrators, SYSTEM and TrustedInstaller can change it. The checks take
+    security descriptors. */
 namespace SettingsTrust
 {
-    /** Owned by Administrators, SYSTEM, TrustedInstaller or this process's own
-        administrator account, with no allow entry that gives Users,
-        Authenticated Users, Everyone or Interactive the right to write, append,
-        delete, or change permissions or owner. Takes a security descriptor. */
+    /** Owned by Administrators, SYSTEM or TrustedInstaller. */
+    bool hasTrustedOwner (const void* securityDescriptor);
+
+    /** A file (or any entry) no one else can change: a trusted owner, and no
+        allow entry of any kind gives another account the right to write,
+        append, delete, or change its permissions or owner. */
     bool isTrustedDescriptor (const void* securityDescriptor);
 
-    /** The rule on what is at the path now; nothing there is trusted. */
-    bool isTrusted (const juce::File& path);
+    /** A folder in which no one else can delete, rename or re-permission
+        entries, nor the folder itself: a trusted owner, and no allow entry
+        gives another account delete-child, delete, write-DAC, write-owner or
+        full control. Others may still add new entries. */
+    bool isTrustedFolderDescriptor (const void* securityDescriptor);
+
+    enum class Stored
+    {
+        ignored,   ///< missing folder, a reparse point, or something others can change: the defaults hold
+        read,      ///< the trusted file's bytes are in content
+        created    ///< there was none; the defaults were written as a new file
+    };
+
+    /** Reads fileName below folder through one handle on the folder and one on
+        the file, checking each on what was opened; when the folder is trusted
+        and holds no such file, writes defaults as a new administrators-only file. */
+    Stored readOrCreate (const juce::File& folder, const juce::String& fileName, size_t maxSize,
+                         juce::MemoryBlock& content, const juce::MemoryBlock& defaults);
 }
 #endif

@@ -1,6 +1,6 @@
 #include "SettingsTrust.h"
+#include "WindowsCalls.h"
 
-#include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
 
@@ -36,66 +36,93 @@ struct WellKnown
 
     bool is (PSID other) const
     {
-        return ! bytes.empty() && other != nullptr && EqualSid (const_cast<BYTE*> (bytes.data()), other);
+        return ! bytes.empty() && other != nullptr && IsValidSid (other)
+                && EqualSid (const_cast<BYTE*> (bytes.data()), other);
     }
 };
 
-const wchar_t* const trustedInstaller = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-
-/** This process's own account, when it is an administrator (the program runs elevated). */
-bool isOurAdministratorAccount (PSID owner)
-{
-    HANDLE token = nullptr;
-
-    if (! OpenProcessToken (GetCurrentProcess(), TOKEN_QUERY, &token))
-        return false;
-
-    DWORD size = 0;
-    GetTokenInformation (token, TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> user (size);
-    const bool isUser = size != 0 && GetTokenInformation (token, TokenUser, user.data(), size, &size)
-                         && EqualSid (reinterpret_cast<TOKEN_USER*> (user.data())->User.Sid, owner);
-    CloseHandle (token);
-
-    const WellKnown administrators (WinBuiltinAdministratorsSid);
-    BOOL isMember = FALSE;
-
-    return isUser && ! administrators.bytes.empty()
-            && CheckTokenMembership (nullptr, const_cast<BYTE*> (administrators.bytes.data()), &isMember)
-            && isMember;
-}
-
-bool isTrustedOwner (PSID owner)
+/** Administrators, SYSTEM, TrustedInstaller: the only accounts that may own
+    or change what steers an elevated run. The token's own user is not one of
+    them: its unelevated programs create objects with that owner too. */
+bool isTrustedSid (PSID sid)
 {
     static const WellKnown administrators (WinBuiltinAdministratorsSid), system (WinLocalSystemSid),
-                           installer (trustedInstaller);
+        installer (L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464");
 
-    return administrators.is (owner) || system.is (owner) || installer.is (owner) || isOurAdministratorAccount (owner);
-}
-
-bool isEveryUser (PSID sid)
-{
-    static const WellKnown users (WinBuiltinUsersSid), authenticated (WinAuthenticatedUserSid),
-                           everyone (WinWorldSid), interactive (WinInteractiveSid);
-
-    return users.is (sid) || authenticated.is (sid) || everyone.is (sid) || interactive.is (sid);
+    return administrators.is (sid) || system.is (sid) || installer.is (sid);
 }
 
 // Writing or appending data (adding files or folders, for a folder), deleting
 // the entry or its children, changing its permissions or owner.
-constexpr ACCESS_MASK changingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE
-                                        | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-} // namespace
+constexpr ACCESS_MASK fileChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE
+                                          | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
 
-bool isTrustedDescriptor (const void* securityDescriptor)
+// Deleting, renaming or re-permissioning entries, or the folder itself.
+constexpr ACCESS_MASK folderChangeRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
+
+/** The account an allow entry names and the rights it gives, or nullptr for
+    any other entry; unknownKind for an entry this code cannot read. */
+PSID allowedSid (const ACE_HEADER* header, ACCESS_MASK& mask, bool& unknownKind)
+{
+    unknownKind = false;
+    const auto* bytes = reinterpret_cast<const BYTE*> (header);
+
+    switch (header->AceType)
+    {
+        case ACCESS_ALLOWED_ACE_TYPE:
+        case ACCESS_ALLOWED_CALLBACK_ACE_TYPE:
+            mask = reinterpret_cast<const ACCESS_ALLOWED_ACE*> (header)->Mask;
+            return (PSID) &reinterpret_cast<const ACCESS_ALLOWED_ACE*> (header)->SidStart;
+
+        case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
+        case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
+        {
+            // Mask, flags, then each object type only when its flag says it is there.
+            const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_OBJECT_ACE*> (header);
+            mask = ace->Mask;
+            size_t offset = sizeof (ACE_HEADER) + sizeof (ACCESS_MASK) + sizeof (DWORD);
+            offset += (ace->Flags & ACE_OBJECT_TYPE_PRESENT) != 0 ? sizeof (GUID) : 0;
+            offset += (ace->Flags & ACE_INHERITED_OBJECT_TYPE_PRESENT) != 0 ? sizeof (GUID) : 0;
+            return offset + sizeof (SID) <= header->AceSize ? (PSID) (bytes + offset) : nullptr;
+        }
+
+        case ACCESS_DENIED_ACE_TYPE:
+        case ACCESS_DENIED_OBJECT_ACE_TYPE:
+        case ACCESS_DENIED_CALLBACK_ACE_TYPE:
+        case ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE:
+        case SYSTEM_AUDIT_ACE_TYPE:
+        case SYSTEM_ALARM_ACE_TYPE:
+        case SYSTEM_AUDIT_OBJECT_ACE_TYPE:
+        case SYSTEM_ALARM_OBJECT_ACE_TYPE:
+        case SYSTEM_AUDIT_CALLBACK_ACE_TYPE:
+        case SYSTEM_ALARM_CALLBACK_ACE_TYPE:
+        case SYSTEM_AUDIT_CALLBACK_OBJECT_ACE_TYPE:
+        case SYSTEM_ALARM_CALLBACK_OBJECT_ACE_TYPE:
+        case SYSTEM_MANDATORY_LABEL_ACE_TYPE:
+        case 0x12:   // resource attribute
+        case 0x13:   // scoped policy id
+        case 0x14:   // process trust label
+        case 0x15:   // access filter
+            return nullptr;
+
+        default:
+            // Compound entries and kinds newer than this code: treated as allowing anyone.
+            unknownKind = true;
+            return nullptr;
+    }
+}
+
+/** A trusted owner, and no allow entry that applies to the object itself gives
+    any of changeRights to an account other than the three. Deny entries are not
+    weighed: a deny for a group leaves out accounts outside it, and an allow
+    counts whatever precedes it. */
+bool isLockedDown (const void* securityDescriptor, ACCESS_MASK changeRights)
 {
     auto* descriptor = const_cast<void*> (securityDescriptor);
-    PSID owner = nullptr;
-    BOOL defaulted = FALSE, present = FALSE;
+    BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
 
-    if (descriptor == nullptr || ! IsValidSecurityDescriptor (descriptor)
-         || ! GetSecurityDescriptorOwner (descriptor, &owner, &defaulted) || ! isTrustedOwner (owner)
+    if (! hasTrustedOwner (securityDescriptor)
          || ! GetSecurityDescriptorDacl (descriptor, &present, &dacl, &defaulted))
         return false;
 
@@ -116,30 +143,170 @@ bool isTrustedDescriptor (const void* securityDescriptor)
         if ((header->AceFlags & INHERIT_ONLY_ACE) != 0)
             continue;
 
-        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE)
-            continue;
+        ACCESS_MASK mask = 0;
+        bool unknownKind = false;
+        const auto sid = allowedSid (header, mask, unknownKind);
 
-        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*> (ace);
+        if (unknownKind)
+            return false;
 
-        if ((allowed->Mask & changingRights) != 0 && isEveryUser ((PSID) &allowed->SidStart))
+        if (sid != nullptr && (mask & changeRights) != 0 && ! isTrustedSid (sid))
             return false;
     }
 
     return true;
 }
 
-bool isTrusted (const juce::File& path)
+/** Reads all of an open file of at most maxSize bytes. */
+bool readAll (HANDLE h, size_t maxSize, juce::MemoryBlock& content)
+{
+    LARGE_INTEGER size {};
+
+    if (! GetFileSizeEx (h, &size) || size.QuadPart < 0 || (juce::uint64) size.QuadPart > maxSize)
+        return false;
+
+    // One byte more than allowed tells a file that grew after the check.
+    content.setSize (maxSize + 1);
+    size_t total = 0;
+
+    for (;;)
+    {
+        DWORD n = 0;
+
+        if (! ReadFile (h, static_cast<char*> (content.getData()) + total, (DWORD) (maxSize + 1 - total), &n, nullptr))
+            return false;
+
+        if (n == 0)
+            break;
+
+        total += n;
+
+        if (total > maxSize)
+            return false;
+    }
+
+    content.setSize (total);
+    return true;
+}
+
+bool checked (HANDLE h, bool (*rule) (const void*))
+{
+    const auto descriptor = WindowsCalls::securityOf (h);
+    const bool ok = descriptor != nullptr && rule (descriptor);
+    LocalFree (descriptor);
+    return ok;
+}
+
+bool markForDeletion (HANDLE h)
+{
+    FILE_DISPOSITION_INFO disposition {};
+    disposition.DeleteFile = TRUE;
+    return NT_SUCCESS (WindowsCalls::calls().setInformation (h, &disposition, sizeof (disposition),
+                                                             WindowsCalls::dispositionInformation));
+}
+
+/** Writes the defaults under a fresh name, owned by Administrators with an
+    explicit administrators-and-SYSTEM-only list (read for Users), puts them on
+    the disk through the handle that wrote them, then gives the file its name
+    without replacing anything: a file planted meanwhile is never adopted, and
+    a power cut leaves the whole file or none under that name. */
+bool createNew (HANDLE folder, const juce::String& fileName, const juce::MemoryBlock& bytes)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const auto result = GetNamedSecurityInfoW (path.getFullPathName().toWideCharPointer(), SE_FILE_OBJECT,
-                                               OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                               nullptr, nullptr, nullptr, nullptr, &descriptor);
 
-    if (result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND)
-        return true;
+    if (! ConvertStringSecurityDescriptorToSecurityDescriptorW (L"O:BAD:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;FR;;;BU)",
+                                                                SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
 
-    const bool trusted = result == ERROR_SUCCESS && isTrustedDescriptor (descriptor);
+    const auto temporaryName = fileName + ".oh-new-" + juce::String::toHexString (juce::Random::getSystemRandom().nextInt64());
+    NTSTATUS status = 0;
+    auto file = WindowsCalls::openBelow (folder, temporaryName, GENERIC_WRITE | DELETE, 0, FILE_CREATE,
+                                         FILE_NON_DIRECTORY_FILE, status, FILE_ATTRIBUTE_NORMAL, descriptor);
     LocalFree (descriptor);
-    return trusted;
+
+    if (! file)
+        return false;
+
+    const auto h = (HANDLE) file.native();
+    DWORD written = 0;
+    bool ok = WriteFile (h, bytes.getData(), (DWORD) bytes.getSize(), &written, nullptr)
+               && written == (DWORD) bytes.getSize()
+               && FlushFileBuffers (h);
+
+    if (ok)
+    {
+        const auto* wide = fileName.toWideCharPointer();
+        const auto nameBytes = wcslen (wide) * sizeof (WCHAR);
+        std::vector<char> buffer (sizeof (FILE_RENAME_INFORMATION) + nameBytes);
+        auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*> (buffer.data());
+        info->ReplaceIfExists = FALSE;
+        info->RootDirectory = folder;
+        info->FileNameLength = (ULONG) nameBytes;
+        memcpy (info->FileName, wide, nameBytes);
+
+        ok = NT_SUCCESS (WindowsCalls::calls().setInformation (h, info, (ULONG) buffer.size(),
+                                                               WindowsCalls::renameInformation));
+    }
+
+    if (! ok)
+        markForDeletion (h);
+
+    return file.close() && ok;
+}
+} // namespace
+
+//==============================================================================
+bool hasTrustedOwner (const void* securityDescriptor)
+{
+    auto* descriptor = const_cast<void*> (securityDescriptor);
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+
+    return descriptor != nullptr && IsValidSecurityDescriptor (descriptor)
+            && GetSecurityDescriptorOwner (descriptor, &owner, &defaulted) && isTrustedSid (owner);
+}
+
+bool isTrustedDescriptor (const void* securityDescriptor)
+{
+    return isLockedDown (securityDescriptor, fileChangeRights);
+}
+
+bool isTrustedFolderDescriptor (const void* securityDescriptor)
+{
+    return isLockedDown (securityDescriptor, folderChangeRights);
+}
+
+Stored readOrCreate (const juce::File& folder, const juce::String& fileName, size_t maxSize,
+                     juce::MemoryBlock& content, const juce::MemoryBlock& defaults)
+{
+    // Opened once, a junction or link at its name refused; everything after
+    // goes through this handle, so what was checked is what is read or written.
+    const auto dir = WindowsCalls::openFolderByPath (folder, FILE_LIST_DIRECTORY | FILE_TRAVERSE
+                                                                 | FILE_READ_ATTRIBUTES | READ_CONTROL);
+
+    if (! dir || ! checked ((HANDLE) dir.native(), isTrustedFolderDescriptor))
+        return Stored::ignored;
+
+    NTSTATUS status = 0;
+    const auto file = WindowsCalls::openBelow ((HANDLE) dir.native(), fileName, GENERIC_READ | READ_CONTROL,
+                                               FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE, status);
+
+    if (file)
+    {
+        const auto h = (HANDLE) file.native();
+        const auto attributes = WindowsCalls::attributesOf (h);
+
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0
+                && GetFileType (h) == FILE_TYPE_DISK && checked (h, isTrustedDescriptor)
+                && readAll (h, maxSize, content)
+                   ? Stored::read : Stored::ignored;
+    }
+
+    // Only where nothing at all is in the way: a folder, a link or an entry we
+    // cannot open under the file's name is left alone.
+    if (status != WindowsCalls::statusNameNotFound)
+        return Stored::ignored;
+
+    return createNew ((HANDLE) dir.native(), fileName, defaults) ? Stored::created : Stored::ignored;
 }
 } // namespace SettingsTrust

@@ -101,9 +101,12 @@ TEST (Catalogue, DefaultFoldersAreWhereTheHostsLook)
     const auto folders = defaultFormatFolders (SystemPaths::fromSystem().defaultFolderBase);
 
    #if JUCE_WINDOWS
-    EXPECT_EQ (folders[0].getFullPathName(), "C:\\Program Files\\Common Files\\VST3");
-    EXPECT_EQ (folders[1].getFullPathName(), "C:\\Program Files\\Common Files\\CLAP");
-    EXPECT_EQ (folders[2].getFullPathName(), "C:\\Program Files\\Common Files\\Avid\\Audio\\Plug-Ins");
+    // The system's Common Files, wherever Windows lies (the environment names the same place).
+    const auto common = juce::SystemStats::getEnvironmentVariable ("CommonProgramFiles", {});
+    ASSERT_TRUE (common.isNotEmpty());
+    EXPECT_EQ (folders[0].getFullPathName(), common + "\\VST3");
+    EXPECT_EQ (folders[1].getFullPathName(), common + "\\CLAP");
+    EXPECT_EQ (folders[2].getFullPathName(), common + "\\Avid\\Audio\\Plug-Ins");
    #else
     EXPECT_EQ (folders[0].getFullPathName(), "/usr/local/lib/vst3");
     EXPECT_EQ (folders[1].getFullPathName(), "/usr/lib/clap");
@@ -113,6 +116,9 @@ TEST (Catalogue, DefaultFoldersAreWhereTheHostsLook)
     const auto moved = defaultFormatFolders (juce::File ("/tmp/base"));
     EXPECT_EQ (moved[1].getFullPathName(), "/tmp/base/usr/lib/clap");
    #endif
+
+    // Without a base there are no folders, not folders at the root of a drive.
+    EXPECT_EQ (defaultFormatFolders (juce::File()), PerFormat<juce::File>());
 }
 
 // What the extensions are for: the bundle each format installs and looks for.

@@ -144,5 +144,11 @@ TEST (Commands, ClosingRemovesALeftoverScriptFromTheTemporaryFolder)
     auto main = std::make_unique<MainComponent> (paths);
     ASSERT_TRUE (script.replaceWithText ("#!/bin/sh\n"));
     main.reset();
+   #if JUCE_WINDOWS
+    // There is no leftover script on Windows, and an elevated process deletes
+    // nothing by path in a folder its user controls.
+    EXPECT_TRUE (script.existsAsFile());
+   #else
     EXPECT_FALSE (script.exists());
+   #endif
 }

@@ -9,11 +9,13 @@
 constexpr bool isDemoProduct() noexcept   { return OH_DEMO_PRODUCT != 0; }
 
 /** A file of the build machine, named by the build. Under Wine the build
-    machine's root is drive Z:. */
+    machine's root is drive Z:; the Windows test kit carries copies below the
+    folder OH_BUILD_MACHINE_ROOT names. */
 inline juce::File buildMachineFile (const char* path)
 {
    #if JUCE_WINDOWS
-    return juce::File ("Z:" + juce::String (path).replaceCharacter ('/', '\\'));
+    const auto root = juce::SystemStats::getEnvironmentVariable ("OH_BUILD_MACHINE_ROOT", "Z:");
+    return juce::File (root + juce::String (path).replaceCharacter ('/', '\\'));
    #else
     return juce::File (path);
    #endif

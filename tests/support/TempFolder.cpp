@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #if JUCE_WINDOWS
+ #include "SecurityStandIn.h"
  #include <direct.h>
 #else
  #include <sys/stat.h>
@@ -50,6 +51,12 @@ namespace
 TempFolder::TempFolder()
     : folder (makeUniqueFolder())
 {
+   #if JUCE_WINDOWS
+    // Like C:\Program Files: only Administrators and SYSTEM may change what
+    // is below it, so that the elevated program may take what it finds here
+    // (a set-aside bundle, a settings file) for its own.
+    SecurityStandIn::apply (folder, "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)");
+   #endif
 }
 
 TempFolder::~TempFolder()

@@ -5,6 +5,9 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include "RunLog.h"
+#if JUCE_WINDOWS
+ #include "SecurityStandIn.h"
+#endif
 
 // One framework instance for the whole run; components render to images, no display needed.
 int main (int argc, char** argv)
@@ -24,5 +27,10 @@ int main (int argc, char** argv)
     RunLog::setSystemCall ([] (RunLog::Event, const juce::String&) {});
 
     juce::ScopedJuceInitialiser_GUI juce;
+
+   #if JUCE_WINDOWS
+    SecurityStandIn::installWhereNeeded();
+   #endif
+
     return RUN_ALL_TESTS();
 }
