@@ -116,7 +116,7 @@ TEST (RunLog, StartLineSaysWhereTheFoldersCameFrom)
 
         const auto& folders = main.getFormatFolders();
         const auto& line = log.lines[0].text;
-        EXPECT_TRUE (line.startsWith ("Oakhaze Plugin Manager 1.0.5 started by ")) << line;
+        EXPECT_TRUE (line.startsWith ("Oakhaze Plugin Manager " OH_PROJECT_VERSION " started by ")) << line;
         EXPECT_TRUE (line.contains (" for " + Product::displayName() + " " + Product::version + ": VST3 " + path (folders[0])
                                     + ", CLAP " + path (folders[1]) + ", AAX " + path (folders[2]) + " (")) << line;
         EXPECT_TRUE (line.contains (juce::String (c.expected).replace ("@", path (settings)))) << line;
@@ -365,7 +365,7 @@ TEST (RunLog, SyslogReceivesTheRunsLines)
     const auto pid = juce::String ("oh_installer[");
     EXPECT_TRUE (lines[0].startsWith ("<14>")) << lines[0];
     EXPECT_TRUE (lines[0].contains (pid)) << lines[0];
-    EXPECT_TRUE (lines[0].contains ("]: Oakhaze Plugin Manager 1.0.5 started by uid 0 for uid 1000 (pkexec) for Velquin 1.0.0: VST3 "
+    EXPECT_TRUE (lines[0].contains ("]: Oakhaze Plugin Manager " OH_PROJECT_VERSION " started by uid 0 for uid 1000 (pkexec) for Velquin 1.0.0: VST3 "
                                     + path (folders[0]) + ", CLAP " + path (folders[1]) + ", AAX " + path (folders[2])
                                     + " (defaults; settings file " + path (appData.getChildFile ("Oakhaze/PluginManagerSettings.txt"))
                                     + " ignored: it may be changed by others than the administrators)")) << lines[0];
