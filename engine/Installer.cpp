@@ -551,14 +551,18 @@ bool finishInstall (StagedInstall& install)
     const auto& name = install.bundleFileName;
     const auto timedSync = [] (auto&& sync) { const PartTimer timer (&InstallerHooks::Timings::sync); return sync(); };
 
-    // Success is what the disk holds: the staged bundle itself at the bundle path, synced there.
+    // Success is what the disk holds: the staged bundle moved out of the staging
+    // folder to the bundle path, synced there. Another run may have put its own
+    // whole bundle in place since; that is no failure of this one.
     const auto staged = FileOps::identityOf (staging, name);
+    const auto placed = [&] { return staged.valid && (FileOps::identityOf (target, name) == staged
+                                      || FileOps::identityOf (staging, name) != staged); };
     const auto failed = [] (RunLog::Step step, const juce::String& path) { RunLog::noteFailure (step, path); return false; };
 
     const bool ok = (timedSync ([&] { return makeStagedDurable (target, staging, name, install.written); }) || failed (RunLog::Step::sync, name))
                      && (replaceBundle (target, staging, name, install.staging->name.getLastCharacters (stagingSuffixLength))
                           || failed (RunLog::Step::swap, name))
-                     && (FileOps::identityOf (target, name) == staged || failed (RunLog::Step::verify, name))
+                     && (placed() || failed (RunLog::Step::verify, name))
                      && (! durableAtAll() || timedSync ([&] { return FileOps::sync (target); }) || failed (RunLog::Step::sync, {}));
 
     install.staging.reset();   // the old bundle, or the staged one that did not get in
