@@ -1,4 +1,5 @@
 #include "RunLog.h"
+#include "SettingsTrust.h"
 
 #include <windows.h>
 
@@ -9,21 +10,6 @@ namespace
     // The event source of our own, and where the Application log keeps it.
     const wchar_t* const sourceName = L"Oakhaze Plugin Manager";
     const wchar_t* const sourceKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Oakhaze Plugin Manager";
-
-    bool isElevated()
-    {
-        HANDLE token = nullptr;
-
-        if (! OpenProcessToken (GetCurrentProcess(), TOKEN_QUERY, &token))
-            return false;
-
-        TOKEN_ELEVATION elevation {};
-        DWORD size = 0;
-        const bool elevated = GetTokenInformation (token, TokenElevation, &elevation, sizeof (elevation), &size)
-                              && elevation.TokenIsElevated != 0;
-        CloseHandle (token);
-        return elevated;
-    }
 
     /** The source's texts are the message table in this executable (each event
         is its one line): registered, or pointed at this copy of the program,
@@ -61,7 +47,7 @@ namespace
 
 juce::String startedBy()
 {
-    return isElevated() ? "an administrator (elevated)" : "a user (not elevated)";
+    return SettingsTrust::processIsElevated() ? "an administrator (elevated)" : "a user (not elevated)";
 }
 
 void writeToSystem (Event event, const juce::String& line)

@@ -23,6 +23,9 @@ namespace SettingsTrust
         full control. Others may still add new entries. */
     bool isTrustedFolderDescriptor (const void* securityDescriptor);
 
+    /** True when this process runs with its administrator rights (an elevated token). */
+    bool processIsElevated();
+
     enum class Stored
     {
         ignored,   ///< missing folder, a reparse point, or something others can change: the defaults hold

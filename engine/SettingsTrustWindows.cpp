@@ -309,4 +309,19 @@ Stored readOrCreate (const juce::File& folder, const juce::String& fileName, siz
 
     return createNew ((HANDLE) dir.native(), fileName, defaults) ? Stored::created : Stored::ignored;
 }
+
+bool processIsElevated()
+{
+    HANDLE token = nullptr;
+
+    if (! OpenProcessToken (GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+
+    TOKEN_ELEVATION elevation {};
+    DWORD size = 0;
+    const bool elevated = GetTokenInformation (token, TokenElevation, &elevation, sizeof (elevation), &size)
+                          && elevation.TokenIsElevated != 0;
+    CloseHandle (token);
+    return elevated;
+}
 } // namespace SettingsTrust

@@ -1,4 +1,5 @@
 #include "OpenLink.h"
+#include "SettingsTrust.h"
 
 #include <windows.h>
 #include <exdisp.h>
@@ -28,21 +29,6 @@ public:
 private:
     Interface* pointer = nullptr;
 };
-
-bool isElevated()
-{
-    HANDLE token = nullptr;
-
-    if (! OpenProcessToken (GetCurrentProcess(), TOKEN_QUERY, &token))
-        return false;
-
-    TOKEN_ELEVATION elevation {};
-    DWORD size = 0;
-    const bool elevated = GetTokenInformation (token, TokenElevation, &elevation, sizeof (elevation), &size)
-                          && elevation.TokenIsElevated != 0;
-    CloseHandle (token);
-    return elevated;
-}
 
 /** The desktop's Explorer runs at the user's own level: asked through its shell
     object, it starts the link's handler there, not with our rights. False when
@@ -103,7 +89,7 @@ bool openLinkAsDesktopUser (const juce::URL& link)
 {
     const auto text = link.toString (true);
 
-    if (isElevated() && openThroughDesktopExplorer (text))
+    if (SettingsTrust::processIsElevated() && openThroughDesktopExplorer (text))
         return true;
 
     // Not elevated, the user's own level already; or no Explorer desktop to ask.
