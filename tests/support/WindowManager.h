@@ -15,6 +15,11 @@ public:
 
     bool isRunning() const noexcept   { return running; }
 
+    /** Asks the window manager to close a window, as a taskbar's "Close" or the
+        frame's close button does (_NET_CLOSE_WINDOW; the manager then sends the
+        client WM_DELETE_WINDOW). */
+    static bool askToClose (unsigned long windowId);
+
 private:
     juce::ChildProcess process;
     bool running = false;

@@ -6,6 +6,7 @@
 #include "support/PrivateMounts.h"
 #include "support/Sanitized.h"
 #include "support/TempFolder.h"
+#include "support/WindowManager.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -685,6 +686,27 @@ TEST (EndToEnd, TheDesktopEntryNamesTheWindowsClass)
     parts.removeEmptyStrings();
     ASSERT_EQ (parts.size(), 2) << wmClass;
     EXPECT_EQ (parts[1].unquoted(), startupClass) << wmClass;
+}
+
+// Closing the window is the only way out the program offers: no prompt, and
+// the process ends by itself, cleanly.
+TEST (EndToEnd, ClosingTheWindowEndsTheProgram)
+{
+    // Without a window manager nobody sends the close request, and the
+    // framework does not even announce that it would take one.
+    WindowManager wm;
+    ASSERT_TRUE (wm.isRunning()) << "openbox did not start";
+
+    RealWindow window;
+    ASSERT_TRUE (window.id.isNotEmpty()) << "the program's window did not show";
+    ASSERT_TRUE (run ("xprop -id " + window.id + " WM_PROTOCOLS").contains ("WM_DELETE_WINDOW"));
+    ASSERT_TRUE (window.app.isRunning());
+
+    ASSERT_TRUE (WindowManager::askToClose ((unsigned long) window.id.getLargeIntValue()));
+
+    // Generous: a sanitized build checks its whole heap on the way out.
+    EXPECT_TRUE (window.app.waitForProcessToFinish (20000)) << "still running after the close request";
+    EXPECT_EQ (window.app.getExitCode(), 0u);
 }
 
 //==============================================================================
