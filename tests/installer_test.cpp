@@ -2,7 +2,6 @@
 #include "InstallerHooks.h"
 #include "support/ChildProcess.h"
 #include "support/DemoFacts.h"
-#include "support/Sanitized.h"
 #include "support/TempFolder.h"
 #include "support/ZipFixture.h"
 
@@ -803,9 +802,6 @@ TEST (Install, LeftoverScriptWithNoTemporaryFolderLeavesTheRootAlone)
 // anything in the canary tree.
 TEST (Install, AnotherUserSwappingOurEntriesForLinksCannotSteerRoot)
 {
-    if (sanitizedBuild())
-        GTEST_SKIP() << "hundreds of installs against the racer: four times as long sanitized, beyond its deadline";
-
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to run the other user";
 
