@@ -137,6 +137,27 @@ PSECURITY_DESCRIPTOR securityOf (HANDLE h)
 {
     return calls().security (h);
 }
+
+bool securityPasses (HANDLE h, bool (*rule) (const void*))
+{
+    const auto descriptor = securityOf (h);
+    const bool passes = descriptor != nullptr && rule (descriptor);
+    LocalFree (descriptor);
+    return passes;
+}
+
+NTSTATUS renameTo (HANDLE entry, HANDLE toFolder, const FileOps::Name& to)
+{
+    const auto* wide = to.native().c_str();
+    const auto nameBytes = to.native().size() * sizeof (WCHAR);
+    std::vector<char> buffer (sizeof (FILE_RENAME_INFORMATION) + nameBytes);
+    auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*> (buffer.data());
+    info->ReplaceIfExists = FALSE;
+    info->RootDirectory = toFolder;
+    info->FileNameLength = (ULONG) nameBytes;
+    memcpy (info->FileName, wide, nameBytes);
+    return calls().setInformation (entry, info, (ULONG) buffer.size(), renameInformation);
+}
 } // namespace WindowsCalls
 
 //==============================================================================
@@ -293,19 +314,6 @@ NTSTATUS setDisposition (HANDLE h, bool remove)
         return status;
 
     return calls().setInformation (h, &disposition, sizeof (disposition), dispositionInformation);
-}
-
-NTSTATUS renameTo (HANDLE entry, HANDLE toFolder, const Name& to)
-{
-    const auto* wide = to.native().c_str();
-    const auto nameBytes = to.native().size() * sizeof (WCHAR);
-    std::vector<char> buffer (sizeof (FILE_RENAME_INFORMATION) + nameBytes);
-    auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*> (buffer.data());
-    info->ReplaceIfExists = FALSE;
-    info->RootDirectory = toFolder;
-    info->FileNameLength = (ULONG) nameBytes;
-    memcpy (info->FileName, wide, nameBytes);
-    return calls().setInformation (entry, info, (ULONG) buffer.size(), renameInformation);
 }
 
 juce::String randomSuffix()
@@ -499,18 +507,12 @@ bool markEveryFile (const Handle& folder, const Name& name, std::vector<Handle>&
 /** The owner of what the handle refers to is Administrators, SYSTEM or TrustedInstaller. */
 bool hasTrustedOwner (HANDLE h)
 {
-    const auto descriptor = securityOf (h);
-    const bool trusted = descriptor != nullptr && SettingsTrust::hasTrustedOwner (descriptor);
-    LocalFree (descriptor);
-    return trusted;
+    return securityPasses (h, SettingsTrust::hasTrustedOwner);
 }
 
 bool isTrustedFolder (HANDLE h)
 {
-    const auto descriptor = securityOf (h);
-    const bool trusted = descriptor != nullptr && SettingsTrust::isTrustedFolderDescriptor (descriptor);
-    LocalFree (descriptor);
-    return trusted;
+    return securityPasses (h, SettingsTrust::isTrustedFolderDescriptor);
 }
 
 /** No one but the administrators may add, rename or delete entries in the
@@ -525,10 +527,7 @@ bool holderIsGuarded (const juce::File& folder)
 
     calls().opened (holder, READ_CONTROL);
     const Handle owner ((std::intptr_t) holder);
-    const auto descriptor = securityOf (holder);
-    const bool guarded = descriptor != nullptr && SettingsTrust::isTrustedDescriptor (descriptor);
-    LocalFree (descriptor);
-    return guarded;
+    return securityPasses (holder, SettingsTrust::isTrustedDescriptor);
 }
 
 Kind kindOfHandle (HANDLE h)
@@ -648,20 +647,13 @@ bool onlyPrivilegedCanChange (const Handle& handle, bool)
         return false;
 
     const auto h = native (handle);
-    const auto descriptor = securityOf (h);
-
-    if (descriptor == nullptr)
-        return false;
 
     // Windows has no sticky bit; the folder rule is its like, and is enough
     // for any folder: an entry someone else adds is theirs, and fails the
     // file rule, while ours cannot be renamed or deleted by them.
     const auto attributes = attributesOf (h);
     const bool folderRule = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    const bool trusted = folderRule ? SettingsTrust::isTrustedFolderDescriptor (descriptor)
-                                    : SettingsTrust::isTrustedDescriptor (descriptor);
-    LocalFree (descriptor);
-    return trusted;
+    return securityPasses (h, folderRule ? SettingsTrust::isTrustedFolderDescriptor : SettingsTrust::isTrustedDescriptor);
 }
 
 Handle openFolder (const Handle& parent, const Name& name)

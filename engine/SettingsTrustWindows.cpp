@@ -189,14 +189,6 @@ bool readAll (HANDLE h, size_t maxSize, juce::MemoryBlock& content)
     return true;
 }
 
-bool checked (HANDLE h, bool (*rule) (const void*))
-{
-    const auto descriptor = WindowsCalls::securityOf (h);
-    const bool ok = descriptor != nullptr && rule (descriptor);
-    LocalFree (descriptor);
-    return ok;
-}
-
 bool markForDeletion (HANDLE h)
 {
     FILE_DISPOSITION_INFO disposition {};
@@ -235,17 +227,7 @@ bool createNew (HANDLE folder, const juce::String& fileName, const juce::MemoryB
 
     if (ok)
     {
-        const auto* wide = fileName.toWideCharPointer();
-        const auto nameBytes = wcslen (wide) * sizeof (WCHAR);
-        std::vector<char> buffer (sizeof (FILE_RENAME_INFORMATION) + nameBytes);
-        auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*> (buffer.data());
-        info->ReplaceIfExists = FALSE;
-        info->RootDirectory = folder;
-        info->FileNameLength = (ULONG) nameBytes;
-        memcpy (info->FileName, wide, nameBytes);
-
-        ok = NT_SUCCESS (WindowsCalls::calls().setInformation (h, info, (ULONG) buffer.size(),
-                                                               WindowsCalls::renameInformation));
+        ok = NT_SUCCESS (WindowsCalls::renameTo (h, folder, fileName));
     }
 
     if (! ok)
@@ -284,7 +266,7 @@ Stored readOrCreate (const juce::File& folder, const juce::String& fileName, siz
     const auto dir = WindowsCalls::openFolderByPath (folder, FILE_LIST_DIRECTORY | FILE_TRAVERSE
                                                                  | FILE_READ_ATTRIBUTES | READ_CONTROL);
 
-    if (! dir || ! checked ((HANDLE) dir.native(), isTrustedFolderDescriptor))
+    if (! dir || ! WindowsCalls::securityPasses ((HANDLE) dir.native(), isTrustedFolderDescriptor))
         return Stored::ignored;
 
     NTSTATUS status = 0;
@@ -297,7 +279,7 @@ Stored readOrCreate (const juce::File& folder, const juce::String& fileName, siz
         const auto attributes = WindowsCalls::attributesOf (h);
 
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0
-                && GetFileType (h) == FILE_TYPE_DISK && checked (h, isTrustedDescriptor)
+                && GetFileType (h) == FILE_TYPE_DISK && WindowsCalls::securityPasses (h, isTrustedDescriptor)
                 && readAll (h, maxSize, content)
                    ? Stored::read : Stored::ignored;
     }

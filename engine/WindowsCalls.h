@@ -74,4 +74,10 @@ DWORD attributesOf (HANDLE h);
 
 /** Owner and access list of what the handle refers to, freed with LocalFree. */
 PSECURITY_DESCRIPTOR securityOf (HANDLE h);
+
+/** What the handle refers to has a descriptor, and it passes the rule. */
+bool securityPasses (HANDLE h, bool (*rule) (const void* securityDescriptor));
+
+/** Renames the open entry to a name in the open folder, never over an entry already there. */
+NTSTATUS renameTo (HANDLE entry, HANDLE toFolder, const FileOps::Name& to);
 } // namespace WindowsCalls

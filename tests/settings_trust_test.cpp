@@ -135,9 +135,7 @@ bool hasTrustedDescriptor (const juce::File& f)
     const auto h = CreateFileW (f.getFullPathName().toWideCharPointer(), READ_CONTROL | FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    const auto d = WindowsCalls::securityOf (h);
-    const bool trusted = d != nullptr && SettingsTrust::isTrustedDescriptor (d);
-    LocalFree (d);
+    const bool trusted = WindowsCalls::securityPasses (h, SettingsTrust::isTrustedDescriptor);
     CloseHandle (h);
     return trusted;
 }
