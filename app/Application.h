@@ -39,13 +39,18 @@ public:
             : DocumentWindow (name,
                               juce::Desktop::getInstance().getDefaultLookAndFeel()
                                   .findColour (juce::ResizableWindow::backgroundColourId),
-                              DocumentWindow::allButtons)
+                              DocumentWindow::allButtons,
+                              false)
         {
+            // Settled off screen, then given its native window once: on the
+            // desktop each of these steps replaces the native window, and the
+            // title bar and resize steps also show it.
             setUsingNativeTitleBar (true);
             setContentOwned (new MainComponent(), true);
             setResizable (true, true);
             getConstrainer()->setFixedAspectRatio (1.0);
             centreWithSize (getWidth(), getHeight());
+            addToDesktop (getDesktopWindowStyleFlags(), nullptr);
             WindowHints::setIcon (*this);
             WindowHints::apply (*this);
             setVisible (true);

@@ -55,3 +55,45 @@ bool WindowManager::askToClose (unsigned long windowId)
     x11->xSync (display, False);
     return sent;
 }
+
+RootWindowEvents::RootWindowEvents()
+{
+    auto* x11 = juce::X11Symbols::getInstance();
+    auto* d = x11->xOpenDisplay (nullptr);
+    if (d == nullptr)
+        return;
+
+    x11->xSelectInput (d, x11->xDefaultRootWindow (d), SubstructureNotifyMask);
+    x11->xSync (d, False);
+    display = d;
+}
+
+RootWindowEvents::~RootWindowEvents()
+{
+    if (display != nullptr)
+        juce::X11Symbols::getInstance()->xCloseDisplay (static_cast<::Display*> (display));
+}
+
+RootWindowEvents::Counts RootWindowEvents::take()
+{
+    Counts counts;
+    if (display == nullptr)
+    {
+        counts.created = -1;   // no connection: never a count a caller expects
+        return counts;
+    }
+
+    auto* x11 = juce::X11Symbols::getInstance();
+    auto* d = static_cast<::Display*> (display);
+    x11->xSync (d, False);
+
+    while (x11->xPending (d) > 0)
+    {
+        XEvent event;
+        x11->xNextEvent (d, &event);
+        counts.created += event.type == CreateNotify ? 1 : 0;
+        counts.mapped += event.type == MapNotify ? 1 : 0;
+        counts.destroyed += event.type == DestroyNotify ? 1 : 0;
+    }
+    return counts;
+}

@@ -24,3 +24,21 @@ private:
     juce::ChildProcess process;
     bool running = false;
 };
+
+/** Counts what happens to the root window's children from the moment of
+    construction, seen through a connection of its own as another client would
+    see it: windows created, mapped and destroyed. */
+class RootWindowEvents
+{
+public:
+    RootWindowEvents();
+    ~RootWindowEvents();
+
+    struct Counts { int created = 0, mapped = 0, destroyed = 0; };
+
+    /** What arrived since the last call (after a round trip to the server). */
+    Counts take();
+
+private:
+    void* display = nullptr;
+};

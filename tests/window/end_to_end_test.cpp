@@ -483,8 +483,8 @@ namespace
             if (! app.start (OH_INSTALLER_PATH, 0))
                 return;
 
-            // The first window seen may still be replaced while the program starts
-            // (a slow, sanitized build shows it): take the one that stays.
+            // xdotool dies of an X error when a window goes away during its search,
+            // and a busy machine can be slow to place the window: look again.
             for (int attempt = 0; attempt < 5; ++attempt)
             {
                 id = run ("timeout 20 xdotool search --sync --onlyvisible --name '^oh_installer$' | tail -n 1");

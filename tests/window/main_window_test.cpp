@@ -93,6 +93,23 @@ TEST (MainWindow, OpensCentredWithASquareContentOf600AndThePlume)
     EXPECT_GT (clear, 4000);
 }
 
+// The window is built off screen and given its native window once: one that
+// is shown, dropped and shown again flickers at start, and whoever looks for
+// it (a taskbar, a test driver) can be handed a window that is gone.
+TEST (MainWindow, StartsWithOneNativeWindowShownOnce)
+{
+    juce::Desktop::getInstance();   // the framework's own hidden window is made before we watch
+    RootWindowEvents events;
+    ASSERT_EQ (events.take().created, 0);
+
+    const auto window = openWindow();
+    const auto seen = events.take();
+    EXPECT_EQ (seen.created, 1);
+    EXPECT_EQ (seen.mapped, 1);
+    EXPECT_EQ (seen.destroyed, 0);
+    EXPECT_TRUE (window->isOnDesktop());
+}
+
 TEST (MainWindow, UnderAWindowManagerOutsideResizesKeepTheClientSquareAndAtLeast128)
 {
     WindowManager wm;
