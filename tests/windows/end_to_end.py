@@ -27,6 +27,7 @@ WINE_RUN, EXE, PAYLOADS, ART = (Path(a) for a in sys.argv[1:5])
 SCREENSHOT = Path(sys.argv[sys.argv.index("--screenshot") + 1]) if "--screenshot" in sys.argv else None
 del sys.argv[1:]
 
+FIND_WINDOW = Path(__file__).resolve().parents[2] / "scripts" / "find-window"
 PREFIX = Path(os.environ.get("WINEPREFIX", ""))
 COMMON = PREFIX / "drive_c" / "Program Files" / "Common Files"
 MAKER = PREFIX / "drive_c" / "ProgramData" / "Oakhaze"
@@ -118,7 +119,9 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(before.stdout.split(), [], "another oh_installer window is open on this display")
 
         self.app = subprocess.Popen([str(WINE_RUN), str(EXE)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.window = xdotool("search", "--sync", "--onlyvisible", "--name", "^oh_installer$").split()[0]
+        # Wine's own windows come and go while the program starts; see scripts/find-window.
+        self.window = subprocess.run([str(FIND_WINDOW), "^oh_installer$", "60"], check=True,
+                                     capture_output=True, text=True).stdout.split()[0]
 
     def tearDown(self):
         self.app.terminate()
