@@ -50,9 +50,8 @@ public:
             setResizable (true, true);
             getConstrainer()->setFixedAspectRatio (1.0);
             centreWithSize (getWidth(), getHeight());
-            addToDesktop (getDesktopWindowStyleFlags(), nullptr);
+            addToDesktop (getDesktopWindowStyleFlags(), nullptr);   // applies the size hints
             WindowHints::setIcon (*this);
-            WindowHints::apply (*this);
             setVisible (true);
 
            #if JUCE_WINDOWS

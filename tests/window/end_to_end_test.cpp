@@ -483,11 +483,10 @@ namespace
             if (! app.start (OH_INSTALLER_PATH, 0))
                 return;
 
-            // xdotool dies of an X error when a window goes away during its search,
-            // and a busy machine can be slow to place the window: look again.
+            // A busy machine can be slow to place the window: look again.
             for (int attempt = 0; attempt < 5; ++attempt)
             {
-                id = run ("timeout 20 xdotool search --sync --onlyvisible --name '^oh_installer$' | tail -n 1");
+                id = run (juce::String (OH_FIND_WINDOW).quoted ('\'') + " '^oh_installer$' 20");
                 run ("xdotool windowmove --sync " + id + " 0 0; xdotool windowfocus --sync " + id);
                 juce::Thread::sleep (800);
 
