@@ -154,6 +154,11 @@ Handle createStagingFolder (const Handle& parent, const juce::String& prefix, ju
 /** Takes the folder's exclusive lock without waiting. */
 Lock tryLock (const Handle& folder);
 
+/** Opens the plain file name below parent, made owner-only when missing, and
+    takes its exclusive lock without waiting: busy while another holds it. The
+    lock lasts as long as the handle. Never through a link. */
+Handle takeLockFile (const Handle& parent, const Name& name, Lock& result);
+
 /** True when this process owns what the handle refers to. */
 bool isOwnedByUs (const Handle& handle);
 

@@ -354,6 +354,25 @@ Lock tryLock (const Handle& folder)
     return errno == EWOULDBLOCK ? Lock::busy : Lock::failed;
 }
 
+Handle takeLockFile (const Handle& parent, const Name& name, Lock& result)
+{
+    result = Lock::failed;
+
+    if (! isPlainName (name))
+        return {};
+
+    Handle file (openat (fd (parent), raw (name), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
+    struct stat info;
+
+    // Only a plain file of our own: a lock others can open, they could hold.
+    if (! file.isValid() || fstat (fd (file), &info) != 0 || ! S_ISREG (info.st_mode) || info.st_uid != geteuid()
+         || (info.st_mode & 077) != 0)
+        return {};
+
+    result = tryLock (file);
+    return result == Lock::taken ? std::move (file) : Handle();
+}
+
 bool isOwnedByUs (const Handle& handle)
 {
     struct stat info;

@@ -709,6 +709,15 @@ Lock tryLock (const Handle& folder)
     return Lock::taken;
 }
 
+Handle takeLockFile (const Handle& parent, const Name& name, Lock& result)
+{
+    // Shared with no one: a second open, by another run or anyone else, fails
+    // with a sharing violation for as long as we hold it.
+    auto opened = openAt (parent, name, GENERIC_READ | GENERIC_WRITE, 0, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE);
+    result = opened.handle ? Lock::taken : opened.status == statusSharingViolation ? Lock::busy : Lock::failed;
+    return std::move (opened.handle);
+}
+
 bool isOwnedByUs (const Handle& handle)
 {
     return handle.isValid() && hasTrustedOwner (native (handle));

@@ -41,6 +41,11 @@ SystemPaths SystemPaths::fromSystem()
 
     paths.commonAppDataFolder = juce::File::getSpecialLocation (juce::File::commonApplicationDataDirectory);
    #if JUCE_WINDOWS
+    // Below Common Files, which only administrators may add to: below
+    // ProgramData any user may make the folder first.
+    if (paths.defaultFolderBase != juce::File())
+        paths.stateFolder = paths.defaultFolderBase.getChildFile ("Oakhaze").getChildFile ("State");
+
     paths.temporaryFolder = juce::File::getSpecialLocation (juce::File::tempDirectory);
    #else
     // The environment is bytes from outside: the framework would copy TMPDIR
@@ -51,6 +56,8 @@ SystemPaths SystemPaths::fromSystem()
         paths.temporaryFolder = juce::File (juce::String::fromUTF8 (tmp, (int) std::strlen (tmp)));
     else
         paths.temporaryFolder = juce::File ("/tmp");
+
+    paths.stateFolder = juce::File ("/var/lib/oakhaze");
    #endif
     return paths;
 }

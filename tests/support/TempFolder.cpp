@@ -72,6 +72,7 @@ SystemPaths TempFolder::systemPaths() const
     paths.defaultFolderBase = folder.getChildFile ("lib");
     paths.commonAppDataFolder = folder.getChildFile ("appdata");
     paths.temporaryFolder = folder.getChildFile ("tmp");
+    paths.stateFolder = folder.getChildFile ("state");   // made by the run that needs it
 
     for (auto* f : { &paths.defaultFolderBase, &paths.commonAppDataFolder, &paths.temporaryFolder })
         f->createDirectory();

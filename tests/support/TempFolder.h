@@ -13,7 +13,8 @@ public:
     juce::File operator[] (const char* child) const { return folder.getChildFile (child); }
 
     /** Paths that keep the program inside this folder: plug-in base "lib",
-        application data "appdata", temporary folder "tmp" (all created). */
+        application data "appdata", temporary folder "tmp" (all created),
+        state folder "state" (made by the run that needs it). */
     SystemPaths systemPaths() const;
 
 private:
