@@ -3,6 +3,7 @@ its real deploy program. The scenarios build on each other, in file order."""
 
 import json
 import os
+import shutil
 import sys
 from pathlib import Path
 
@@ -16,7 +17,6 @@ SITE = HERE / 'playbooks' / 'site.yml'
 ENV = os.environ
 DEB = ENV.get('OH_FLEET_DEB', '')
 OLDER = ENV.get('OH_FLEET_DEB_OLDER', '')
-NEWER = ENV.get('OH_FLEET_DEB_NEWER', '')
 PROGRAM = '/usr/sbin/oh-installer-deploy'
 LOG = Path(ENV.get('OH_FLEET_LOG', '/dev/null'))
 
@@ -57,7 +57,8 @@ def snapshot(fleet, host):
     found = {}
     for path in sorted(upper.rglob('*')):
         relative = path.relative_to(upper).as_posix()
-        if relative.startswith(NOT_OURS):
+        # Theirs, and the folders above theirs, which change with them.
+        if relative.startswith(NOT_OURS) or any(n.startswith(relative + '/') for n in NOT_OURS):
             continue
         info = path.lstat()
         found[relative] = (info.st_mode, info.st_size, info.st_mtime_ns)
@@ -138,22 +139,38 @@ def test_read_only_vst3_folder_fails_that_host_alone(fleet):
         assert bundles(fleet, host) == {'VST3': True, 'CLAP': True, 'AAX': True}
 
 
-def put_version(fleet, host, deb, keep_package):
-    """Installs another version's package on the host, its product through its
-    own deploy program, and then removes the package when asked: what a
-    machine set up by hand before the fleet took it over would hold."""
-    fleet.run_in(host, 'dpkg', '--install', '/srv/debs/' + Path(deb).name)
+def put_older(fleet, host):
+    """The older version's package and, through its own deploy program, its
+    product: a machine that the fleet has not updated yet."""
+    fleet.run_in(host, 'dpkg', '--install', '/srv/debs/' + Path(OLDER).name)
     fleet.run_in(host, PROGRAM, 'install', '--allow-downgrade')
-    if not keep_package:
-        fleet.run_in(host, 'dpkg', '--remove', 'oh-installer')
+
+
+def put_newer_by_hand(fleet, host):
+    """A newer Velquin copied into the folders by hand (the generator's bundles
+    at 1.1.0), in place of what was there."""
+    source = Path(ENV['OH_FLEET_NEWER_BUNDLES'])
+    for path in BUNDLES.values():
+        target = fleet.root(host) / path.lstrip('/')
+        if target.is_dir():
+            shutil.rmtree(target)
+        elif target.exists():
+            target.unlink()
+        target.parent.mkdir(parents=True, exist_ok=True)
+        bundle = source / target.name
+        if bundle.is_dir():
+            shutil.copytree(bundle, target)
+        else:
+            shutil.copy2(bundle, target)
 
 
 def test_older_is_updated_newer_left_alone_unless_allow_downgrade(fleet):
-    put_version(fleet, 'h3', OLDER, keep_package=True)
-    put_version(fleet, 'h4', NEWER, keep_package=False)
-    assert fleet.package_version('h3') == '0.9.0' and fleet.package_version('h4') is None
+    put_older(fleet, 'h3')
+    put_newer_by_hand(fleet, 'h4')
+    assert fleet.package_version('h3') == '0.9.0'
     assert status(fleet, 'h3') == {'VST3': '0.9.0.0', 'CLAP': '0.9.0.0', 'AAX': '0.9.0.0'}
     newer = {'VST3': '1.1.0.0', 'CLAP': '1.1.0.0', 'AAX': '1.1.0.0'}
+    assert status(fleet, 'h4') == newer
 
     check = fleet.play(SITE, check=True, diff=True, limit='h3,h4')
     report('--check --diff on an older (h3) and a newer (h4) host', check)
@@ -168,7 +185,7 @@ def test_older_is_updated_newer_left_alone_unless_allow_downgrade(fleet):
     assert status(fleet, 'h3') == {'VST3': '1.0.0.0', 'CLAP': '1.0.0.0', 'AAX': '1.0.0.0'}
     assert status(fleet, 'h4') == newer
     assert 'is newer than 1.0.0; left alone' in play.output
-    assert play.failed('h4') == 0
+    assert play.failed('h4') == 0 and play.changed('h4') == 0
 
     downgrade = fleet.play(SITE, extra_vars={'plugin_manager_allow_downgrade': True}, limit='h4')
     report('h4 with allow_downgrade', downgrade)
