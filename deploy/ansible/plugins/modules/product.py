@@ -180,20 +180,18 @@ def build_command(program, state, formats, allow_downgrade, dry_run):
     return args
 
 
-def describe_state(state):
+def describe_state(state, damaged=False):
     if not state or not state.get('installed'):
         return 'absent'
-    text = state.get('version') or 'unknown version'
-    if not state.get('intact', True):
-        text += ' (damaged)'
-    return text
+    return (state.get('version') or 'unknown version') + (' (damaged)' if damaged else '')
 
 
 def make_diff(formats):
     before, after = [], []
     for entry in formats:
-        label = '%s (%s): ' % (entry.get('format'), entry.get('folder'))
-        before.append(label + describe_state(entry.get('before')))
+        label = '%s (%s): ' % (entry.get('format'), entry.get('folder') or 'no folder')
+        # Only a repair says the bundle there was this version, altered.
+        before.append(label + describe_state(entry.get('before'), entry.get('action') == 'repair'))
         after.append(label + describe_state(entry.get('after')))
     return {'before': '\n'.join(before) + '\n', 'after': '\n'.join(after) + '\n'}
 
@@ -283,7 +281,8 @@ def main():
         texts = [failure_text(e) for e in failed] or [(err or '').strip() or 'the run failed']
         module.fail_json(msg='; '.join(texts) + ' (exit code %d)' % rc, **result)
 
-    module.exit_json(**result)
+    # A newer version left alone is no failure, though its exit code is not 0.
+    module.exit_json(failed=False, **result)
 
 
 if __name__ == '__main__':
