@@ -107,8 +107,11 @@ std::string describe (const BundleState& state)
 
 std::string failureText (const RunLog::Failure& failure)
 {
-    std::string text = std::string ("at ") + RunLog::stepName (failure.step) + ", "
-                     + (failure.pathBelowTarget.isEmpty() ? std::string ("the folder itself") : printable (failure.pathBelowTarget));
+    std::string text = std::string ("at ") + RunLog::stepName (failure.step);
+
+    // A lock lies in the state folder, not below the format's folder.
+    if (failure.step != RunLog::Step::lock)
+        text += ", " + (failure.pathBelowTarget.isEmpty() ? std::string ("the folder itself") : printable (failure.pathBelowTarget));
 
     if (failure.systemError.isNotEmpty())
         text += ": " + printable (failure.systemError);

@@ -1,0 +1,165 @@
+#!/usr/bin/python3
+"""The deploy program for Windows, oh_deploy.exe: its own resources read with
+pefile (a console program that runs as it is started, with its version block
+and the event log's message table), and its contract under Wine, in the
+throw-away prefix of scripts/test-windows: Windows Installer's exit codes, the
+JSON against docs/deploy-result.schema.json, the disk (checked against the
+archives here), and second runs that change nothing.
+
+Usage: deploy_under_wine.py wine-run oh_deploy.exe payload-folder schema manager-version product-name generator
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import xml.etree.ElementTree as ET
+import zipfile
+import zlib
+from pathlib import Path
+
+import jsonschema
+import pefile
+
+WINE_RUN, EXE, PAYLOADS, SCHEMA = (Path(a) for a in sys.argv[1:5])
+VERSION, NAME, GENERATOR = sys.argv[5:8]
+del sys.argv[1:]
+
+PREFIX = Path(os.environ.get("WINEPREFIX", ""))
+COMMON = PREFIX / "drive_c" / "Program Files" / "Common Files"
+FOLDER = {"VST3": COMMON / "VST3", "CLAP": COMMON / "CLAP", "AAX": COMMON / "Avid" / "Audio" / "Plug-Ins"}
+BUNDLE = {"VST3": NAME + ".vst3", "CLAP": NAME + ".clap", "AAX": NAME + ".aaxplugin"}
+ARCHIVE = {"VST3": "vst3.zip", "CLAP": "clap.zip", "AAX": "aax.zip"}
+ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
+
+
+def deploy(*args):
+    """(exit code, JSON or None, stdout) of one run under Wine."""
+    p = subprocess.run([str(WINE_RUN), str(EXE), *args], capture_output=True, timeout=300)
+    out = p.stdout.decode("utf-8", "replace")
+    return p.returncode, json.loads(out) if "--json" in args and out.strip() else None, out
+
+
+def is_intact(fmt):
+    """The bundle on the disk is the archive, file for file, nothing more."""
+    with zipfile.ZipFile(PAYLOADS / ARCHIVE[fmt]) as z:
+        expected = {i.filename.replace("\\", "/"): (i.file_size, i.CRC) for i in z.infolist() if not i.filename.endswith("\\")}
+    bundle = FOLDER[fmt] / BUNDLE[fmt]
+    files = [bundle] if bundle.is_file() else [p for p in bundle.rglob("*") if p.is_file()]
+    found = {}
+    for path in files:
+        data = path.read_bytes()
+        found[path.relative_to(FOLDER[fmt]).as_posix()] = (len(data), zlib.crc32(data))
+    return found == expected
+
+
+def tree():
+    """Every file below the three folders with its size and modification time."""
+    return {p: (p.stat().st_size, p.stat().st_mtime_ns) for f in FOLDER.values() if f.exists()
+            for p in f.rglob("*")}
+
+
+class DeployUnderWine(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.validator = jsonschema.Draft202012Validator(json.loads(SCHEMA.read_text()))
+        for folder in FOLDER.values():
+            if folder.exists():
+                for entry in folder.iterdir():
+                    shutil.rmtree(entry) if entry.is_dir() else entry.unlink()
+
+    def checked(self, *args):
+        """A --json run whose report is valid and agrees with its exit code."""
+        code, data, out = deploy(*args, "--json")
+        self.assertIsNotNone(data, out)
+        errors = list(self.validator.iter_errors(data))
+        self.assertEqual(errors, [], out)
+        self.assertEqual(data["exitCode"], code, out)
+        return code, data
+
+    def test_1_executable_is_a_console_program_that_runs_as_invoked(self):
+        pe = pefile.PE(str(EXE), fast_load=True)
+        pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+        self.assertEqual(pe.OPTIONAL_HEADER.Subsystem, pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI"])
+        found = {}
+        for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+            for named in entry.directory.entries:
+                for lang in named.directory.entries:
+                    found[entry.id] = pe.get_data(lang.data.struct.OffsetToData, lang.data.struct.Size)
+        manifest = ET.fromstring(found[pefile.RESOURCE_TYPE["RT_MANIFEST"]])
+        level = manifest.find(f"{ASM_V3}trustInfo/{ASM_V3}security/{ASM_V3}requestedPrivileges/{ASM_V3}requestedExecutionLevel")
+        self.assertEqual(level.get("level"), "asInvoker")
+        self.assertIn(pefile.RESOURCE_TYPE["RT_MESSAGETABLE"], found)
+        strings = {}
+        full = pefile.PE(str(EXE))
+        for info in getattr(full, "FileInfo", [[]])[0]:
+            for table in getattr(info, "StringTable", []):
+                strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
+        self.assertEqual(strings.get("FileVersion"), VERSION)
+        self.assertEqual(strings.get("FileDescription"), "oh_deploy")
+
+    def test_2_bad_command_lines_are_1639_and_change_nothing(self):
+        before = tree()
+        for args in (["frobnicate"], ["install", "--formats", "lv2"], ["install", "--json", "--json"],
+                     ["install", "--formats", ""], ["install", "C:\\Windows"], ["install", "--formats", "\u0475st3"]):
+            code, _, out = deploy(*args)
+            self.assertEqual((code, out), (1639, ""), args)
+        self.assertEqual(tree(), before)
+
+    def test_3_install_repair_refuse_detect_uninstall(self):
+        code, data = self.checked("status")
+        self.assertEqual((code, [f["before"]["installed"] for f in data["formats"]]), (0, [False] * 3))
+
+        code, data = self.checked("install", "--dry-run")
+        self.assertEqual((code, data["changed"], [f["action"] for f in data["formats"]]), (0, True, ["install"] * 3))
+        self.assertEqual(tree(), {})
+
+        code, data = self.checked("install")
+        self.assertEqual((code, data["result"], [f["action"] for f in data["formats"]]), (0, "success", ["install"] * 3), data)
+        for fmt in FOLDER:
+            self.assertTrue(is_intact(fmt), fmt)
+
+        installed = tree()
+        code, data = self.checked("install")
+        self.assertEqual((code, data["changed"], [f["action"] for f in data["formats"]]), (0, False, ["none"] * 3))
+        self.assertEqual(tree(), installed)
+
+        # One byte of the CLAP module changed, a file added to the VST3 bundle: both repaired.
+        clap = FOLDER["CLAP"] / BUNDLE["CLAP"]
+        data = bytearray(clap.read_bytes())
+        data[len(data) // 2] ^= 0x5A
+        clap.write_bytes(bytes(data))
+        (FOLDER["VST3"] / BUNDLE["VST3"] / "notes.txt").write_text("x")
+        code, data = self.checked("install")
+        self.assertEqual((code, [f["action"] for f in data["formats"]]), (0, ["repair", "repair", "none"]), data)
+        self.assertTrue(is_intact("CLAP") and is_intact("VST3"))
+
+        code, _, out = deploy("detect")
+        self.assertEqual((code, out.count("\n")), (0, 1), out)
+        code, _, out = deploy("detect", "--min-version", "9")
+        self.assertEqual((code, out), (1, ""))
+
+        # A newer AAX: refused with 1638, replaced only when a downgrade is allowed.
+        with tempfile.TemporaryDirectory() as work:
+            subprocess.run([GENERATOR, "--name", NAME, "--version", "2.0.0", "--module-size", "65536", work],
+                           check=True, capture_output=True)
+            shutil.rmtree(FOLDER["AAX"] / BUNDLE["AAX"])
+            shutil.copytree(Path(work) / BUNDLE["AAX"], FOLDER["AAX"] / BUNDLE["AAX"])
+        code, data = self.checked("install")
+        self.assertEqual((code, data["result"], data["formats"][2]["action"]), (1638, "refused", "refused"), data)
+        self.assertEqual(data["formats"][2]["before"]["version"], "2.0.0.0")
+        code, data = self.checked("install", "--formats", "aax", "--allow-downgrade")
+        self.assertEqual((code, data["formats"][0]["action"]), (0, "update"), data)
+        self.assertTrue(is_intact("AAX"))
+
+        code, data = self.checked("uninstall")
+        self.assertEqual((code, [f["action"] for f in data["formats"]]), (0, ["uninstall"] * 3), data)
+        self.assertEqual([p for p in tree() if p.name in BUNDLE.values()], [])
+        code, data = self.checked("uninstall")
+        self.assertEqual((code, data["changed"], [f["action"] for f in data["formats"]]), (0, False, ["none"] * 3))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
