@@ -85,6 +85,10 @@ def test_check_and_diff_first_predicts_and_changes_nothing(fleet):
         assert play.changed(host) > 0 and play.failed(host) == 0
         assert snapshot(fleet, host) == before[host], host
         assert fleet.package_version(host) is None
+    # The package's own program, asked from the .deb, predicts each format.
+    for name, folder in (('VST3', '/usr/local/lib/vst3'), ('CLAP', '/usr/lib/clap')):
+        assert play.output.count('-%s (%s): absent' % (name, folder)) == len(fleet.names)
+        assert play.output.count('+%s (%s): 1.0.0.0' % (name, folder)) == len(fleet.names)
 
 
 def test_real_run_changes_every_host(fleet):

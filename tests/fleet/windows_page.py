@@ -2,14 +2,23 @@
 the page: the exit codes and the lines the page shows, the startup script as
 the page gives it, and the file-version detection rule before and after.
 
-Usage: windows_page.py PAGE OH_DEPLOY_EXE NEWER_BUNDLES
+Upstream Wine makes every file its token user's, so no state folder is the
+administrators' alone and a real install or uninstall stops at its lock
+(1603, nothing changed). For each such command line the run shows exactly
+that, holds the page's exit code to the same command's dry run, and puts on
+the disk what the dry run says the command does (the archives' entries, or
+nothing), so that the lines after it run against the state the page means.
+
+Usage: windows_page.py PAGE OH_DEPLOY_EXE NEWER_BUNDLES PAYLOADS
 (Wine's prefix and display come from the environment.)"""
 
+import json
 import os
 import re
 import shutil
 import subprocess
 import sys
+import zipfile
 from pathlib import Path
 
 import pefile
@@ -18,6 +27,7 @@ PROMPT = 'C:\\Deploy> '
 ERRORLEVEL = 'echo %ERRORLEVEL%'
 MARK = '==oh-command %d=='
 BUNDLES = {'VST3': 'VST3\\Velquin.vst3', 'CLAP': 'CLAP\\Velquin.clap', 'AAX': 'Avid\\Audio\\Plug-Ins\\Velquin.aaxplugin'}
+ARCHIVES = {'VST3': 'vst3.zip', 'CLAP': 'clap.zip', 'AAX': 'aax.zip'}
 
 
 class Page:
@@ -119,8 +129,27 @@ def is_subsequence(expected, actual):
     return all(any(line == got for got in remaining) for line in expected)
 
 
+def deploy_twin(command, scripts):
+    """The oh_deploy.exe command line that a disk-changing page command runs:
+    the command itself, or the one line of a startup script that runs it;
+    None for a command that changes nothing."""
+    if command.endswith('.cmd'):
+        lines = [l for l in scripts[command].splitlines() if 'oh_deploy.exe' in l]
+        assert len(lines) == 1, lines
+        command = 'oh_deploy.exe' + lines[0].split('oh_deploy.exe', 1)[1].replace('"', '')
+    words = command.split()
+    if words[0] == 'oh_deploy.exe' and words[1] in ('install', 'uninstall') and '--dry-run' not in words:
+        return command
+    return None
+
+
+def json_run(deploy_dir, command):
+    lines = run_batch(deploy_dir, [command + ' --json', ERRORLEVEL])
+    return int(lines[1][0]), json.loads('\n'.join(lines[0]))
+
+
 def main():
-    page_path, exe, newer = (Path(a) for a in sys.argv[1:4])
+    page_path, exe, newer, payloads = (Path(a) for a in sys.argv[1:5])
     page = Page(page_path.read_text())
     prefix = Path(os.environ['WINEPREFIX'])
     common = prefix / 'drive_c' / 'Program Files' / 'Common Files'
@@ -133,57 +162,105 @@ def main():
     failures, passed = [], []
     ran = set()
 
-    def clear():
-        for bundle in BUNDLES.values():
-            path = common / Path(*bundle.split('\\'))
-            if path.is_dir():
-                shutil.rmtree(path)
-            elif path.exists():
-                path.unlink()
+    def bundle_path(name):
+        return common / Path(*BUNDLES[name].split('\\'))
+
+    def remove(name):
+        path = bundle_path(name)
+        if path.is_dir():
+            shutil.rmtree(path)
+        elif path.exists():
+            path.unlink()
+
+    def place(name, source=None):
+        """The bundle as an install leaves it: the archive's entries (or a
+        bundle folder of the generator's)."""
+        remove(name)
+        target = bundle_path(name)
+        target.parent.mkdir(parents=True, exist_ok=True)
+        if source is not None:
+            (shutil.copytree if source.is_dir() else shutil.copy2)(source, target)
+            return
+        with zipfile.ZipFile(payloads / ARCHIVES[name]) as archive:
+            for info in archive.infolist():
+                path = target.parent / Path(*info.filename.rstrip('\\').split('\\'))
+                if info.filename.endswith('\\'):
+                    path.mkdir(parents=True, exist_ok=True)
+                else:
+                    path.parent.mkdir(parents=True, exist_ok=True)
+                    path.write_bytes(archive.read(info))
 
     def check(label, ok):
         print('%-6s %s' % ('ok' if ok else 'FAILED', label))
         (passed if ok else failures).append(label)
 
+    def run_step(command, expected_code):
+        """Runs one page command under Wine; gives its output."""
+        twin = deploy_twin(command, page.scripts)
+        if twin:
+            dry_code, dry = json_run(deploy_dir, twin + ' --dry-run')
+        out, code = run_batch(deploy_dir, [command, ERRORLEVEL])
+        code = code[0] if code else '?'
+        if code == expected_code or not twin or code != '1603':
+            check('%s -> exit code %s (page: %s)' % (command, code, expected_code), code == expected_code)
+            return out
+        # Wine's lock: the same command with --json fails at the lock in every
+        # format and changes nothing; its dry run gives the page's exit code.
+        real_code, real = json_run(deploy_dir, twin)
+        steps = {f.get('failure', {}).get('step') for f in real['formats']}
+        check('%s -> exit code 1603 under Wine: every format stops at its lock (%s), nothing changed'
+              % (command, ', '.join(sorted(str(x) for x in steps))),
+              real_code == 1603 and steps == {'lock'} and not real['changed'])
+        check('%s --dry-run -> exit code %s (page: %s): %s' % (twin, dry_code, expected_code,
+              ', '.join('%s %s' % (f['format'], f['action']) for f in dry['formats'])), str(dry_code) == expected_code)
+        for f in dry['formats']:
+            if f['after']['installed'] and f['action'] != 'none':
+                place(f['format'])
+            elif not f['after']['installed']:
+                remove(f['format'])
+        print('         (the disk now holds what the dry run says %s does)' % twin)
+        return None
+
     # The detection rule before anything is installed.
-    clear()
+    for name in BUNDLES:
+        remove(name)
     check('detection rule: not detected on a clean machine', not rule_holds(prefix, page.rule))
 
     for state, steps in page.transcripts:
-        clear()
+        for name in BUNDLES:
+            remove(name)
         if state == 'newer':
-            for bundle in BUNDLES.values():
-                source = newer / bundle.split('\\')[-1]
-                target = common / Path(*bundle.split('\\'))
-                target.parent.mkdir(parents=True, exist_ok=True)
-                (shutil.copytree if source.is_dir() else shutil.copy2)(source, target)
+            for name, bundle in BUNDLES.items():
+                place(name, newer / bundle.split('\\')[-1])
         elif state != 'fresh':
             raise SystemExit('unknown wine-state %s' % state)
-        outputs = run_batch(deploy_dir, [command for command, _ in steps])
         print('-- transcript (%s)' % state)
-        previous = None
-        for (command, expected), actual in zip(steps, outputs):
+        for index, (command, expected) in enumerate(steps):
             ran.add(command)
-            if actual is None:
-                check('%s: did not run' % command, False)
-                continue
             if command == ERRORLEVEL:
-                check('%s -> exit code %s (page: %s)' % (previous, ' '.join(actual), ' '.join(expected)), actual == expected)
-            else:
-                for line in actual:
-                    print('         | ' + line)
-                if expected:
-                    check('%s prints %r' % (command, expected), is_subsequence(expected, actual))
-                elif command.startswith('oh_deploy.exe detect'):
-                    # Not detected: nothing at all on standard output.
-                    check('%s prints nothing' % command, actual == [])
-            previous = command
+                continue
+            following = steps[index + 1] if index + 1 < len(steps) else None
+            if not following or following[0] != ERRORLEVEL:
+                raise SystemExit('%s: the page shows no exit code after it' % command)
+            actual = run_step(command, ' '.join(following[1]))
+            if actual is None:
+                check('%s: the page shows no output Wine cannot give' % command, not expected)
+                continue
+            for line in actual:
+                print('         | ' + line)
+            if expected:
+                check('%s prints %r' % (command, expected), is_subsequence(expected, actual))
+            elif command.startswith('oh_deploy.exe detect'):
+                # Not detected: nothing at all on standard output.
+                check('%s prints nothing' % command, actual == [])
 
-    # The rule says installed after an install, and not after an uninstall.
-    for command, detected in (('oh_deploy.exe install', True), ('oh_deploy.exe uninstall', False)):
-        run_batch(deploy_dir, [command])
-        check('detection rule after %s: %s' % (command, 'detected' if detected else 'not detected'),
-              rule_holds(prefix, page.rule) == detected)
+    # The rule says installed once the product is there, and not once it is gone.
+    for name in BUNDLES:
+        place(name)
+    check('detection rule with the product installed: detected', rule_holds(prefix, page.rule))
+    for name in BUNDLES:
+        remove(name)
+    check('detection rule with the product removed: not detected', not rule_holds(prefix, page.rule))
 
     for command in sorted(page.command_spans - ran):
         check('command line on the page that no transcript runs: %s' % command, False)
