@@ -107,8 +107,9 @@ def run_batch(deploy_dir, commands):
     expands each line as it comes, as a prompt does) and gives each one's output."""
     lines = ['@echo off']
     for n, command in enumerate(commands):
-        # A batch file started from another returns only through call.
-        lines += ['echo ' + MARK % n, ('call ' if command.endswith('.cmd') else '') + command]
+        # A script runs in a cmd of its own, as Group Policy starts it (Wine's
+        # call of a batch file loses the code of its exit /b).
+        lines += ['echo ' + MARK % n, ('cmd /c ' if command.endswith('.cmd') else '') + command]
     (deploy_dir / 'oh-page-run.cmd').write_bytes(('\r\n'.join(lines) + '\r\n').encode('ascii'))
     done = subprocess.run(['wine', 'cmd', '/c', 'oh-page-run.cmd'], cwd=deploy_dir,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
@@ -195,18 +196,22 @@ def main():
         (passed if ok else failures).append(label)
 
     def run_step(command, expected_code):
-        """Runs one page command under Wine; gives its output."""
-        twin = deploy_twin(command, page.scripts)
-        if twin:
-            dry_code, dry = json_run(deploy_dir, twin + ' --dry-run')
+        """Runs one page command under Wine; gives its output, or None when
+        Wine's lock stopped it and the disk was brought to what it would do."""
         out, code = run_batch(deploy_dir, [command, ERRORLEVEL])
         code = code[0] if code else '?'
+        twin = deploy_twin(command, page.scripts)
         if code == expected_code or not twin or code != '1603':
             check('%s -> exit code %s (page: %s)' % (command, code, expected_code), code == expected_code)
             return out
         # Wine's lock: the same command with --json fails at the lock in every
         # format and changes nothing; its dry run gives the page's exit code.
-        real_code, real = json_run(deploy_dir, twin)
+        try:
+            real_code, real = json_run(deploy_dir, twin)
+            dry_code, dry = json_run(deploy_dir, twin + ' --dry-run')
+        except ValueError as error:
+            check('%s -> exit code 1603 under Wine, and no JSON from its twin: %s' % (command, error), False)
+            return None
         steps = {f.get('failure', {}).get('step') for f in real['formats']}
         check('%s -> exit code 1603 under Wine: every format stops at its lock (%s), nothing changed'
               % (command, ', '.join(sorted(str(x) for x in steps))),
@@ -214,9 +219,9 @@ def main():
         check('%s --dry-run -> exit code %s (page: %s): %s' % (twin, dry_code, expected_code,
               ', '.join('%s %s' % (f['format'], f['action']) for f in dry['formats'])), str(dry_code) == expected_code)
         for f in dry['formats']:
-            if f['after']['installed'] and f['action'] != 'none':
+            if f['action'] in ('install', 'update', 'repair'):
                 place(f['format'])
-            elif not f['after']['installed']:
+            elif f['action'] == 'uninstall':
                 remove(f['format'])
         print('         (the disk now holds what the dry run says %s does)' % twin)
         return None
