@@ -1,9 +1,12 @@
 @echo off
 rem Runs the Oakhaze Plugin Manager's Windows test suites on this machine and
 rem writes oh-windows-tests-report.txt beside this file. Run it as administrator.
-rem Everything happens in a folder of its own below %TEMP%, never in the
-rem machine's plug-in folders or its real settings folder.
-rem No bracketed block expands a path here: %TEMP% or the kit's own folder may
+rem Everything happens in a folder of its own below the system's temporary
+rem folder, never in the machine's plug-in folders or its real settings folder.
+rem Not below %TEMP%: that lies in the user's profile, which the user's own
+rem programs may change, and the suites' stand-ins for ProgramData and Common
+rem Files must lie where, as there, only administrators may delete or rename.
+rem No bracketed block expands a path here: the kit's own folder or %TEMP% may
 rem hold spaces or ")" ("C:\Users\Jo (Studio)\..."), which would end a block early.
 setlocal EnableExtensions DisableDelayedExpansion
 set "KIT=%~dp0"
@@ -30,7 +33,7 @@ rem an unelevated process cannot set up. The facts go into the report.
 "%TESTS%" --kit-facts >> "%REPORT%" 2>&1
 if errorlevel 1 goto refused
 
-set "WORK=%TEMP%\oh-windows-tests-%RANDOM%%RANDOM%"
+set "WORK=%SystemRoot%\Temp\oh-windows-tests-%RANDOM%%RANDOM%"
 mkdir "%WORK%" 2>nul
 if not exist "%WORK%\" goto noWorkFolder
 set "TEMP=%WORK%"
@@ -78,8 +81,8 @@ set "RESULT=3"
 goto verdict
 
 :noWorkFolder
-echo RESULT: NOT RUN, cannot make a folder below %%TEMP%%>> "%REPORT%"
-echo run-tests: cannot make a folder below %TEMP%
+echo RESULT: NOT RUN, cannot make %WORK%>> "%REPORT%"
+echo run-tests: cannot make %WORK%
 set "RESULT=2"
 goto verdict
 
