@@ -115,7 +115,7 @@ TEST (Settings, FileStatesResolveToFolders)
 
     const Case cases[] = {
         // Windows makes the missing folder first, for the administrators alone: any user may make one below ProgramData.
-        { "maker's folder missing",       [] (auto&, auto&) {},                                       true,  false, JUCE_WINDOWS != 0 },
+        { "maker's folder missing",       [] (auto&, auto&) {},                                       true,  false, (juce::SystemStats::getOperatingSystemType() & juce::SystemStats::Windows) != 0 },
         { "maker's folder without file",  [] (auto& folder, auto&) { folder.createDirectory(); },     true,  false, true  },
         { "all keys, forward slashes",    write (settingsXml ("Plugin_Manager_Settings", allKeys)),   false, false, false },
         { "all keys, trailing slashes",   write (settingsXml ("Plugin_Manager_Settings",
