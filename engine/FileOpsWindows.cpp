@@ -601,6 +601,13 @@ bool isTrustedFolder (HANDLE h)
 
 constexpr int maxLinks = 40;
 
+bool isNameSurrogate (HANDLE h)
+{
+    FILE_ATTRIBUTE_TAG_INFO info {};
+    return ! GetFileInformationByHandleEx (h, FileAttributeTagInfo, &info, sizeof (info))
+            || IsReparseTagNameSurrogate (info.ReparseTag);
+}
+
 /** The full path a mount point or symbolic link names, absolute; empty for
     any other kind of reparse point. holderPath is the folder holding it. */
 juce::String reparseTarget (HANDLE link, const juce::String& holderPath)
@@ -759,7 +766,9 @@ Handle walkBelow (Handle current, juce::String currentPath, const juce::StringAr
             if (attributes == INVALID_FILE_ATTRIBUTES)
                 return {};
 
-            if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            // Only a name surrogate (a junction, a symbolic link) names another
+            // place; any other reparse point (a cloud placeholder) is the folder itself.
+            if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && isNameSurrogate (h))
             {
                 if (! hasTrustedOwner (h) || ! securityPasses (native (current), SettingsTrust::isTrustedDescriptor))
                 {
