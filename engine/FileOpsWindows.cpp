@@ -6,6 +6,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <atomic>
 #include <vector>
 
 // Below a target folder every name is opened relative to an open folder handle
@@ -367,6 +368,8 @@ juce::String randomSuffix()
     return suffix;
 }
 
+std::atomic<int> leftForRestart { 0 };
+
 /** A path without its "\\?\" or "\??\" prefix: the restart's list keeps the second form. */
 std::wstring withoutPrefix (const std::wstring& path)
 {
@@ -394,6 +397,8 @@ bool deleteAtRestart (HANDLE h)
     if (! listed && ! calls().deleteAtRestart (path.c_str()))
         return false;
 
+    // Counted for every run that leaves it so, scheduled now or before.
+    ++leftForRestart;
     RunLog::noteCause (RunLog::Cause::restartNeeded);
     return true;
 }
@@ -1368,5 +1373,10 @@ void deleteOwnPlainFile (const juce::File&)
 {
     // Windows has no leftover script: an elevated process deleting by path in
     // a user's temporary folder could only be steered by that user.
+}
+
+int deletionsLeftForRestart()
+{
+    return leftForRestart.load();
 }
 } // namespace FileOps

@@ -1,6 +1,5 @@
 #include "Installer.h"
 
-#include "BinaryData.h"
 #include "EntryData.h"
 #include "FileOps.h"
 #include "InstallerHooks.h"
@@ -11,13 +10,6 @@
 #include <memory>
 #include <set>
 #include <vector>
-
-PerFormat<PayloadArchive> embeddedPayloads()
-{
-    return { PayloadArchive { BinaryData::vst3_zip, (size_t) BinaryData::vst3_zipSize },
-             PayloadArchive { BinaryData::clap_zip, (size_t) BinaryData::clap_zipSize },
-             PayloadArchive { BinaryData::aax_zip,  (size_t) BinaryData::aax_zipSize } };
-}
 
 InstallerHooks& installerHooks()
 {
@@ -673,7 +665,7 @@ bool processSelectedFormats (PerFormat<bool>& selection,
                              const PerFormat<juce::File>& folders,
                              const juce::String& productName,
                              const PerFormat<PayloadArchive>& payloads,
-                             PerFormat<RunLog::Failure>* failuresOut)
+                             PerFormat<FormatOutcome>* outcomes)
 {
     bool processedAny = false;
     bool allSucceeded = true;
@@ -684,6 +676,19 @@ bool processSelectedFormats (PerFormat<bool>& selection,
     // all: the window that runs this stays frozen no longer.
     const auto selected = (juce::uint32) std::count (selection.begin(), selection.end(), true);
     const FileOps::BusyWaitBudget busyWaits (selected * busyWaitPerFormatMs);
+
+    if (outcomes != nullptr)
+        *outcomes = {};
+
+    // Each format's ending goes to the log, and to the caller when it asks.
+    const auto formatProcessed = [&] (int k, bool removing, bool ok)
+    {
+        const auto index = (size_t) k;
+        RunLog::formatProcessed (k, removing, folders[index], ok, failures[index]);
+
+        if (outcomes != nullptr)
+            (*outcomes)[index] = { true, ok, failures[index] };
+    };
 
     // A staged format is finished after the next one is staged: its data goes to
     // the disk while the next archive is inflated, and its sync finds it there.
@@ -696,7 +701,7 @@ bool processSelectedFormats (PerFormat<bool>& selection,
             auto& failure = failures[(size_t) pendingFormat];
             const RunLog::FailureScope scope (failure);
             const bool ok = finishInstall (*pending);
-            RunLog::formatProcessed (pendingFormat, false, folders[(size_t) pendingFormat], ok, failure);
+            formatProcessed (pendingFormat, false, ok);
             allSucceeded = ok && allSucceeded;
         }
 
@@ -720,7 +725,7 @@ bool processSelectedFormats (PerFormat<bool>& selection,
         if (bundle == juce::File())
         {
             RunLog::noteFailure (RunLog::Step::openTarget, {}, 0);
-            RunLog::formatProcessed (k, uninstall, folders[index], false, failures[index]);
+            formatProcessed (k, uninstall, false);
         }
         else
         {
@@ -730,7 +735,7 @@ bool processSelectedFormats (PerFormat<bool>& selection,
             if (uninstall)
             {
                 ok = uninstallFormat (folder, name);
-                RunLog::formatProcessed (k, true, folder, ok, failures[index]);
+                formatProcessed (k, true, ok);
             }
             else
             {
@@ -747,10 +752,6 @@ bool processSelectedFormats (PerFormat<bool>& selection,
     }
 
     finishPending();
-
-    if (failuresOut != nullptr)
-        *failuresOut = failures;
-
     return processedAny && allSucceeded;
 }
 

@@ -202,11 +202,11 @@ TEST (RealWindows, ABundleAHostHoldsStaysWholeAndTheRunSaysItIsInUse)
             PerFormat<PayloadArchive> payloads {};
             payloads[(size_t) c.format] = PayloadArchive { archive.getData(), archive.getSize() };
             PerFormat<juce::File> folders { temp["VST3"], temp["CLAP"], temp["AAX"] };
-            PerFormat<RunLog::Failure> failures;
-            const auto ok = processSelectedFormats (selection, uninstall, folders, "Velquin", payloads, &failures);
+            PerFormat<FormatOutcome> outcomes;
+            const auto ok = processSelectedFormats (selection, uninstall, folders, "Velquin", payloads, &outcomes);
 
             if (failure != nullptr)
-                *failure = failures[(size_t) c.format];
+                *failure = outcomes[(size_t) c.format].failure;
 
             return ok;
         };

@@ -144,12 +144,12 @@ struct Update
     {
         PerFormat<bool> selection { true, false, false };
         PerFormat<PayloadArchive> payloads { PayloadArchive { archive.getData(), archive.getSize() }, {}, {} };
-        PerFormat<RunLog::Failure> failures;
+        PerFormat<FormatOutcome> outcomes;
         const auto ok = processSelectedFormats (selection, uninstall, { target, temp["CLAP"], temp["AAX"] }, "Velquin",
-                                                payloads, &failures);
+                                                payloads, &outcomes);
 
         if (failure != nullptr)
-            *failure = failures[0];
+            *failure = outcomes[0].failure;
 
         return ok;
     }
