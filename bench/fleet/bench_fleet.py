@@ -1,6 +1,7 @@
 """One run of the deploy role over 4 and over 16 fresh hosts (overlays of one
-image, as in tests/fleet): the wall time, and each host's first and last
-moment, which show that the hosts run side by side.
+image, as in tests/fleet): the wall time, each host's run of the product task
+(start and end), and how many task runs were under way at once, which show
+that the hosts run side by side.
 
 Usage (as root, in a private mount namespace; bench/fleet/run does both):
 bench_fleet.py WORK IMAGE DEB COLLECTION [COUNTS...]"""
@@ -34,24 +35,27 @@ def run(work, image, deb, collection, count):
     finally:
         fleet.down()
 
-    origin = min(start for start, _ in times.values())
-    spans = {h: (times[h][0] - origin, times[h][1] - origin) for h in names}
-    wall = max(end for _, end in spans.values())
-    busy = sum(end - start for start, end in spans.values())
-    # The most hosts between their first and last task at one moment.
-    events = sorted([(s, 1) for s, _ in spans.values()] + [(e, -1) for _, e in spans.values()])
+    intervals = [(h, task, start, end) for h in names for task, start, end in times[h] if end is not None]
+    origin = min(start for _, _, start, _ in intervals)
+    wall = max(end for _, _, _, end in intervals) - origin
+    # The most task runs under way at one moment, over all hosts.
+    events = sorted([(start, 1) for _, _, start, _ in intervals] + [(end, -1) for _, _, _, end in intervals])
     now = most = 0
     for _, step in events:
         now += step
         most = max(most, now)
+    busy = sum(end - start for _, _, start, end in intervals)
+    product = {h: (start - origin, end - origin) for h, task, start, end in intervals if task.endswith('Install or remove the product')}
 
-    print('== %d hosts: play %.1f s (ansible-playbook start to end), hosts busy %.1f s of %.1f s wall'
-          % (count, play.seconds, busy, wall))
-    print('   host   start    end   (s from the first task)')
+    print('== %d hosts: play %.1f s (ansible-playbook start to end), first task to last %.1f s' % (count, play.seconds, wall))
+    print('   the product task on each host (s from the first task):')
+    print('   host   start    end')
+    scale = 50.0 / wall
     for h in names:
-        print('   %-5s %6.1f %6.1f  %s' % (h, spans[h][0], spans[h][1],
-                                          '#' * max(1, int(round((spans[h][1] - spans[h][0]) / wall * 40)))))
-    print('   side by side: up to %d hosts at once; host time / wall time = %.1f' % (most, busy / wall))
+        start, end = product[h]
+        print('   %-5s %6.1f %6.1f  %s%s' % (h, start, end, ' ' * int(start * scale), '#' * max(1, int(round((end - start) * scale)))))
+    print('   side by side: up to %d task runs at once; task time over all hosts / wall time = %.1f'
+          % (most, busy / wall))
     return play.seconds
 
 

@@ -7,10 +7,10 @@ __metaclass__ = type
 DOCUMENTATION = r'''
 name: host_times
 type: aggregate
-short_description: Writes when each host's first task started and its last one ended
+short_description: Writes when each task started and ended on each host
 description:
-  - For the fleet benchmark; a JSON object host -> [start, end] (seconds since the epoch) in the file
-    that the environment variable OH_HOST_TIMES names.
+  - For the fleet benchmark; a JSON object host -> list of [task, start, end] (seconds since the epoch)
+    in the file that the environment variable OH_HOST_TIMES names.
 requirements:
   - enable in configuration
 '''
@@ -33,10 +33,13 @@ class CallbackModule(CallbackBase):
         self.times = {}
 
     def v2_runner_on_start(self, host, task):
-        self.times.setdefault(host.get_name(), [time.time(), None])
+        self.times.setdefault(host.get_name(), []).append([task.get_name(), time.time(), None])
 
     def _ended(self, result):
-        self.times.setdefault(result._host.get_name(), [time.time(), None])[1] = time.time()
+        for entry in reversed(self.times.get(result._host.get_name(), [])):
+            if entry[0] == result._task.get_name() and entry[2] is None:
+                entry[2] = time.time()
+                break
 
     v2_runner_on_ok = v2_runner_on_failed = v2_runner_on_skipped = v2_runner_on_unreachable = _ended
 
