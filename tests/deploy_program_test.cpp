@@ -6,6 +6,7 @@
 #if ! JUCE_WINDOWS
 
 #include "DeployProgram.h"
+#include "RunLog.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -224,11 +225,19 @@ TEST (DeployProgram, ARealRunThroughPkexecArrivesWhole)
 // A dismissed or refused password prompt: the deploy program never runs.
 TEST (DeployProgram, PkexecsOwnEndingsRunNothing)
 {
+    juce::StringArray logged;
+    RunLog::setSystemCall ([&logged] (RunLog::Event event, const juce::String& line)
+                           { logged.add ((event == RunLog::Event::failed ? "failed: " : "info: ") + line); });
+
     for (auto* ending : { "126", "127" })
     {
         SCOPED_TRACE (ending);
+        logged.clear();
         StandIns s (ending);
         const auto answer = runOperation (commandOf (s.program, s.pkexec, true), requestOf ({ true, true, true }, true));
+        // The deploy program never ran to say it: the window says it in the run log.
+        EXPECT_EQ (logged, juce::StringArray ("failed: Uninstall of VST3, CLAP, AAX: " + answer.value_or (OperationOutcome()).hint
+                                              + " (pkexec " + ending + ")"));
 
         ASSERT_TRUE (answer.has_value());
         EXPECT_FALSE (answer->success);
@@ -237,6 +246,8 @@ TEST (DeployProgram, PkexecsOwnEndingsRunNothing)
         EXPECT_NE (s.recorded ("pkexec"), "(not run)");
         EXPECT_EQ (s.recorded ("program"), "(not run)");
     }
+
+    RunLog::setSystemCall ({});
 }
 
 // As root the program runs directly; a missing one is said at once.

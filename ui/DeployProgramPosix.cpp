@@ -364,14 +364,13 @@ namespace
             const auto outcome = interpret (request, command, run);
 
             // The deploy program writes its own lines; a run it never made, or
-            // did not finish, gets one from us.
-            if (! outcome.success && how != Run::Start::started)
+            // one that ended without a word, gets one of ours.
+            const auto pkexecSaidNo = run.viaPkexec && run.exited && (run.status == 126 || run.status == 127);
+
+            if (how != Run::Start::started || pkexecSaidNo || ! run.exited)
                 RunLog::write (RunLog::Event::failed, juce::String (request.uninstall ? "Uninstall" : "Install") + " of "
-                                                          + formatList (request.formats) + " not run: " + outcome.hint);
-            else if (! outcome.success && (run.viaPkexec && run.exited && (run.status == 126 || run.status == 127)))
-                RunLog::write (RunLog::Event::failed, juce::String (request.uninstall ? "Uninstall" : "Install") + " of "
-                                                          + formatList (request.formats) + " not run: pkexec ended with "
-                                                          + juce::String (run.status) + " (" + outcome.hint + ")");
+                                                          + formatList (request.formats) + ": " + outcome.hint
+                                                          + (pkexecSaidNo ? " (pkexec " + juce::String (run.status) + ")" : juce::String()));
 
             auto callback = std::move (done);
             done = nullptr;
