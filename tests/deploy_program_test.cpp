@@ -149,6 +149,21 @@ namespace
         return file;
     }
 
+    /** Takes the run log's lines while it lives: a test writes nothing to the machine's log. */
+    struct CapturedRunLog
+    {
+        juce::StringArray lines;
+
+        CapturedRunLog()
+        {
+            RunLog::setSystemCall ([this] (RunLog::Event event, const juce::String& line)
+                                   { lines.add ((event == RunLog::Event::failed ? "failed: " : "info: ") + line); });
+        }
+
+        // Back to what the tests' main set: nothing reaches the machine's log.
+        ~CapturedRunLog()   { RunLog::setSystemCall ([] (RunLog::Event, const juce::String&) {}); }
+    };
+
     /** Starts the operation and runs the message loop until it answers. */
     std::optional<OperationOutcome> runOperation (const DeployProgram::Command& command, const OperationRequest& request)
     {
@@ -201,6 +216,7 @@ namespace
 // arguments; the program reads nothing from us, and its long report arrives whole.
 TEST (DeployProgram, ARealRunThroughPkexecArrivesWhole)
 {
+    CapturedRunLog log;
     StandIns s (nullptr);
     // One of ours, open across the start: it must not reach the program.
     const auto marker = s.temp["our-marker"];
@@ -225,9 +241,8 @@ TEST (DeployProgram, ARealRunThroughPkexecArrivesWhole)
 // A dismissed or refused password prompt: the deploy program never runs.
 TEST (DeployProgram, PkexecsOwnEndingsRunNothing)
 {
-    juce::StringArray logged;
-    RunLog::setSystemCall ([&logged] (RunLog::Event event, const juce::String& line)
-                           { logged.add ((event == RunLog::Event::failed ? "failed: " : "info: ") + line); });
+    CapturedRunLog log;
+    auto& logged = log.lines;
 
     for (auto* ending : { "126", "127" })
     {
@@ -246,13 +261,12 @@ TEST (DeployProgram, PkexecsOwnEndingsRunNothing)
         EXPECT_NE (s.recorded ("pkexec"), "(not run)");
         EXPECT_EQ (s.recorded ("program"), "(not run)");
     }
-
-    RunLog::setSystemCall ({});
 }
 
 // As root the program runs directly; a missing one is said at once.
 TEST (DeployProgram, DirectRunAndAMissingProgram)
 {
+    CapturedRunLog log;
     StandIns s (nullptr);
     auto answer = runOperation (commandOf (s.program, s.pkexec, false), requestOf ({ false, true, false }));
     ASSERT_TRUE (answer.has_value());
@@ -265,6 +279,7 @@ TEST (DeployProgram, DirectRunAndAMissingProgram)
     ASSERT_TRUE (answer.has_value());
     EXPECT_EQ (answer->hint, "Nothing changed: " + missing.getFullPathName() + " is missing");
     EXPECT_EQ (s.recorded ("pkexec"), "(not run)");
+    EXPECT_EQ (log.lines, juce::StringArray ("failed: Install of VST3: " + answer->hint));
 }
 
 #endif

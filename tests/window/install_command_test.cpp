@@ -115,6 +115,7 @@ TEST_F (InstallFixture, AClickWhileTheOperationRunsIsIgnored)
 
 #if ! JUCE_WINDOWS
 #include "DeployProgram.h"
+#include "RunLog.h"
 
 // The password prompt dismissed (pkexec 126) or the authorisation refused
 // (127): the deploy program never runs, nothing on disk changes, the
@@ -127,9 +128,13 @@ TEST (InstallThroughPkexec, ADismissedOrRefusedPromptChangesNothingAndSaysSo)
         { "127", "Nothing changed: no administrator's authorisation was given" },
     };
 
+    juce::StringArray logged;
+    RunLog::setSystemCall ([&logged] (RunLog::Event, const juce::String& line) { logged.add (line); });
+
     for (auto& [status, hint] : endings)
     {
         SCOPED_TRACE (status);
+        logged.clear();
         TempFolder temp;
         const auto ran = temp["deploy program ran"];
         const auto pkexec = temp["pkexec"], program = temp["oh_deploy"];
@@ -160,6 +165,11 @@ TEST (InstallThroughPkexec, ADismissedOrRefusedPromptChangesNothingAndSaysSo)
         EXPECT_EQ (main.getFormatSelected(), (PerFormat<bool> { true, false, true }));
         EXPECT_FALSE (ran.exists());
         EXPECT_EQ (temp.get().findChildFiles (juce::File::findFilesAndDirectories, true).size(), before);
+        // The start line, then ours: the deploy program never ran to write one.
+        ASSERT_EQ (logged.size(), 2) << logged.joinIntoString ("\n");
+        EXPECT_EQ (logged[1], juce::String ("Install of VST3, AAX: ") + hint + " (pkexec " + status + ")");
     }
+
+    RunLog::setSystemCall ({});
 }
 #endif
