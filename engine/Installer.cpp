@@ -1,6 +1,5 @@
 #include "Installer.h"
 
-#include "BinaryData.h"
 #include "EntryData.h"
 #include "FileOps.h"
 #include "InstallerHooks.h"
@@ -14,13 +13,6 @@
 juce::String setAsideName (const juce::String& bundleFileName)
 {
     return "." + bundleFileName + ".oh-aside";
-}
-
-PerFormat<PayloadArchive> embeddedPayloads()
-{
-    return { PayloadArchive { BinaryData::vst3_zip, (size_t) BinaryData::vst3_zipSize },
-             PayloadArchive { BinaryData::clap_zip, (size_t) BinaryData::clap_zipSize },
-             PayloadArchive { BinaryData::aax_zip,  (size_t) BinaryData::aax_zipSize } };
 }
 
 InstallerHooks& installerHooks()
@@ -636,12 +628,26 @@ bool processSelectedFormats (PerFormat<bool>& selection,
                              bool uninstall,
                              const PerFormat<juce::File>& folders,
                              const juce::String& productName,
-                             const PerFormat<PayloadArchive>& payloads)
+                             const PerFormat<PayloadArchive>& payloads,
+                             PerFormat<FormatOutcome>* outcomes)
 {
     bool processedAny = false;
     bool allSucceeded = true;
     EntryWriter writer;   // shared by the formats
     PerFormat<RunLog::Failure> failures;
+
+    if (outcomes != nullptr)
+        *outcomes = {};
+
+    // Each format's ending goes to the log, and to the caller when it asks.
+    const auto formatProcessed = [&] (int k, bool removing, bool ok)
+    {
+        const auto index = (size_t) k;
+        RunLog::formatProcessed (k, removing, folders[index], ok, failures[index]);
+
+        if (outcomes != nullptr)
+            (*outcomes)[index] = { true, ok, failures[index] };
+    };
 
     // A staged format is finished after the next one is staged: its data goes to
     // the disk while the next archive is inflated, and its sync finds it there.
@@ -654,7 +660,7 @@ bool processSelectedFormats (PerFormat<bool>& selection,
             auto& failure = failures[(size_t) pendingFormat];
             const RunLog::FailureScope scope (failure);
             const bool ok = finishInstall (*pending);
-            RunLog::formatProcessed (pendingFormat, false, folders[(size_t) pendingFormat], ok, failure);
+            formatProcessed (pendingFormat, false, ok);
             allSucceeded = ok && allSucceeded;
         }
 
@@ -678,7 +684,7 @@ bool processSelectedFormats (PerFormat<bool>& selection,
         if (bundle == juce::File())
         {
             RunLog::noteFailure (RunLog::Step::openTarget, {}, 0);
-            RunLog::formatProcessed (k, uninstall, folders[index], false, failures[index]);
+            formatProcessed (k, uninstall, false);
         }
         else
         {
@@ -688,7 +694,7 @@ bool processSelectedFormats (PerFormat<bool>& selection,
             if (uninstall)
             {
                 ok = uninstallFormat (folder, name);
-                RunLog::formatProcessed (k, true, folder, ok, failures[index]);
+                formatProcessed (k, true, ok);
             }
             else
             {
