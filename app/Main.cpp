@@ -7,6 +7,8 @@
 #if JUCE_WINDOWS
  #include <windows.h>
 
+#include <windows.h>
+
 namespace
 {
     /** Whether the command line is UTF-16 that the framework can read safely:
