@@ -1,5 +1,6 @@
 #include "FileOps.h"
 
+#include "PosixCalls.h"
 #include "Utf8.h"
 
 #include <cerrno>
@@ -15,10 +16,34 @@
 #include <climits>
 #include <limits>
 
+namespace PosixCalls
+{
+namespace
+{
+int openatCreating (int folder, const char* name, int flags, mode_t mode)
+{
+    return ::openat (folder, name, flags, mode);
+}
+
+constexpr Calls system { ::mkdirat, openatCreating, ::renameat, ::renameat2, ::unlinkat, ::fchmod,
+                         ::write, ::futimens, ::fsync, ::syncfs, ::close, ::flock };
+} // namespace
+
+Calls current = system;
+
+Calls systemCalls() noexcept
+{
+    return system;
+}
+} // namespace PosixCalls
+
 namespace FileOps
 {
 namespace
 {
+// Every call that changes the disk goes through the seam.
+PosixCalls::Calls& posix = PosixCalls::current;
+
 constexpr mode_t folderMode = 0755;
 constexpr mode_t fileMode = 0644;
 constexpr mode_t stagingMode = 0700;
@@ -68,7 +93,7 @@ bool removeContents (int folder);
     (a mount point): that one and what holds it stay. */
 bool removeEntry (int folder, const char* name, dev_t device)
 {
-    if (unlinkat (folder, name, 0) == 0 || errno == ENOENT)
+    if (posix.unlinkat (folder, name, 0) == 0 || errno == ENOENT)
         return true;
 
     if (errno != EISDIR && errno != EPERM)
@@ -77,7 +102,7 @@ bool removeEntry (int folder, const char* name, dev_t device)
     const Handle child (openat (folder, name, folderFlags));
 
     if (! child.isValid())
-        return errno == ENOENT || ((errno == ELOOP || errno == ENOTDIR) && unlinkat (folder, name, 0) == 0);
+        return errno == ENOENT || ((errno == ELOOP || errno == ENOTDIR) && posix.unlinkat (folder, name, 0) == 0);
 
     struct stat info;
 
@@ -87,7 +112,7 @@ bool removeEntry (int folder, const char* name, dev_t device)
     if (! removeContents (fd (child)))
         return false;
 
-    return unlinkat (folder, name, AT_REMOVEDIR) == 0 || errno == ENOENT;
+    return posix.unlinkat (folder, name, AT_REMOVEDIR) == 0 || errno == ENOENT;
 }
 
 bool removeContents (int folder)
@@ -125,14 +150,14 @@ Identity identityFrom (const struct stat& info)
 /** Makes a folder below parent and puts it, and its name in parent, on the disk. */
 bool makeDurableFolder (int parent, const char* name)
 {
-    if (mkdirat (parent, name, folderMode) != 0)
+    if (posix.mkdirat (parent, name, folderMode) != 0)
         return false;
 
     // Fix the mode on the folder we made, not on whatever the name points to by now.
     const auto made = openFolderAt (parent, name);
 
-    return made.isValid() && isOwnedByUs (made) && fchmod (fd (made), folderMode) == 0
-            && fsync (fd (made)) == 0 && fsync (parent) == 0;
+    return made.isValid() && isOwnedByUs (made) && posix.fchmod (fd (made), folderMode) == 0
+            && posix.fsync (fd (made)) == 0 && posix.fsync (parent) == 0;
 }
 
 /** Walks path from start, one part at a time (see openTargetFolder). */
@@ -245,7 +270,7 @@ bool Handle::close()
     if (! isValid())
         return true;
 
-    return ::close ((int) release()) == 0;
+    return posix.close ((int) release()) == 0;
 }
 
 //==============================================================================
@@ -280,14 +305,14 @@ Handle makeFolder (const Handle& parent, const Name& name)
     if (! isPlainName (name))
         return {};
 
-    const bool made = mkdirat (fd (parent), raw (name), folderMode) == 0;
+    const bool made = posix.mkdirat (fd (parent), raw (name), folderMode) == 0;
 
     if (! made && errno != EEXIST)
         return {};
 
     auto folder = openFolderAt (fd (parent), raw (name));
 
-    if (made && folder.isValid() && fchmod (fd (folder), folderMode) != 0)
+    if (made && folder.isValid() && posix.fchmod (fd (folder), folderMode) != 0)
         return {};
 
     return folder;
@@ -311,7 +336,7 @@ Handle createStagingFolder (const Handle& parent, const juce::String& prefix, ju
 
         const Name name (text);
 
-        if (mkdirat (fd (parent), raw (name), stagingMode) != 0)
+        if (posix.mkdirat (fd (parent), raw (name), stagingMode) != 0)
         {
             if (errno == EEXIST)
                 continue;
@@ -340,7 +365,7 @@ Handle createStagingFolder (const Handle& parent, const juce::String& prefix, ju
         if (lock == Lock::busy || fstat (fd (folder), &info) != 0 || info.st_nlink == 0)
             continue;
 
-        if (info.st_uid != geteuid() || fchmod (fd (folder), stagingMode) != 0)
+        if (info.st_uid != geteuid() || posix.fchmod (fd (folder), stagingMode) != 0)
             return {};
 
         nameOut = text;
@@ -352,7 +377,7 @@ Handle createStagingFolder (const Handle& parent, const juce::String& prefix, ju
 
 Lock tryLock (const Handle& folder)
 {
-    if (flock (fd (folder), LOCK_EX | LOCK_NB) == 0)
+    if (posix.flock (fd (folder), LOCK_EX | LOCK_NB) == 0)
         return Lock::taken;
 
     return errno == EWOULDBLOCK ? Lock::busy : Lock::failed;
@@ -365,7 +390,7 @@ Handle takeLockFile (const Handle& parent, const Name& name, Lock& result)
     if (! isPlainName (name))
         return {};
 
-    Handle file (openat (fd (parent), raw (name), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
+    Handle file (posix.openatCreating (fd (parent), raw (name), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
     struct stat info;
 
     // Only a plain file of our own: a lock others can open, they could hold.
@@ -459,18 +484,18 @@ Handle createFile (const Handle& parent, const Name& name)
 
     // Read and write: a file mapped for writing must be open for both.
     const int flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    Handle file (openat (fd (parent), raw (name), flags, fileMode));
+    Handle file (posix.openatCreating (fd (parent), raw (name), flags, fileMode));
 
     if (! file.isValid() && errno == EEXIST)
     {
         // A repeated entry overwrites a file of the same name, never a folder or a link.
-        if (kindOf (parent, name) != Kind::file || unlinkat (fd (parent), raw (name), 0) != 0)
+        if (kindOf (parent, name) != Kind::file || posix.unlinkat (fd (parent), raw (name), 0) != 0)
             return {};
 
-        file = Handle (openat (fd (parent), raw (name), flags, fileMode));
+        file = Handle (posix.openatCreating (fd (parent), raw (name), flags, fileMode));
     }
 
-    if (file.isValid() && fchmod (fd (file), fileMode) != 0)
+    if (file.isValid() && posix.fchmod (fd (file), fileMode) != 0)
         return {};
 
     return file;
@@ -482,7 +507,7 @@ bool write (const Handle& file, const void* data, size_t size)
 
     for (const auto* e = p + size; p < e;)
     {
-        const auto w = ::write (fd (file), p, (size_t) (e - p));
+        const auto w = posix.write (fd (file), p, (size_t) (e - p));
 
         if (w > 0)
             p += w;
@@ -500,7 +525,7 @@ bool setTimes (const Handle& file, juce::Time time)
     times[0].tv_sec = (time_t) (ms / 1000);
     times[0].tv_nsec = (long) ((ms % 1000) * 1000000);
     times[1] = times[0];
-    return futimens (fd (file), times) == 0;
+    return posix.futimens (fd (file), times) == 0;
 }
 
 void startWriteback (const Handle& file)
@@ -510,12 +535,12 @@ void startWriteback (const Handle& file)
 
 bool sync (const Handle& handle)
 {
-    return fsync (fd (handle)) == 0;
+    return posix.fsync (fd (handle)) == 0;
 }
 
 bool syncFilesystem (const Handle& handle)
 {
-    return syncfs (fd (handle)) == 0;
+    return posix.syncfs (fd (handle)) == 0;
 }
 
 //==============================================================================
@@ -525,7 +550,7 @@ Rename renameNoReplace (const Handle& fromFolder, const Name& from,
     if (! isPlainName (from) || ! isPlainName (to))
         return Rename::failed;
 
-    const auto result = renameResult (renameat2 (fd (fromFolder), raw (from), fd (toFolder), raw (to), RENAME_NOREPLACE));
+    const auto result = renameResult (posix.renameat2 (fd (fromFolder), raw (from), fd (toFolder), raw (to), RENAME_NOREPLACE));
 
     if (result != Rename::unsupported)
         return result;
@@ -543,12 +568,12 @@ Rename renameNoReplace (const Handle& fromFolder, const Name& from,
 
     if (isFolder)
     {
-        if (mkdirat (fd (toFolder), raw (to), claimMode (true)) != 0)
+        if (posix.mkdirat (fd (toFolder), raw (to), claimMode (true)) != 0)
             return errno == EEXIST ? Rename::exists : Rename::failed;
     }
     else
     {
-        const Handle placeholder (openat (fd (toFolder), raw (to), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, claimMode (false)));
+        const Handle placeholder (posix.openatCreating (fd (toFolder), raw (to), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, claimMode (false)));
 
         if (! placeholder.isValid())
             return errno == EEXIST ? Rename::exists : Rename::failed;
@@ -556,11 +581,11 @@ Rename renameNoReplace (const Handle& fromFolder, const Name& from,
 
     const auto placeholder = identityOf (toFolder, to);
 
-    if (renameat (fd (fromFolder), raw (from), fd (toFolder), raw (to)) == 0)
+    if (posix.renameat (fd (fromFolder), raw (from), fd (toFolder), raw (to)) == 0)
         return Rename::done;
 
     if (identityOf (toFolder, to) == placeholder)
-        unlinkat (fd (toFolder), raw (to), isFolder ? AT_REMOVEDIR : 0);
+        posix.unlinkat (fd (toFolder), raw (to), isFolder ? AT_REMOVEDIR : 0);
 
     return Rename::failed;
 }
@@ -587,7 +612,7 @@ Rename exchange (const Handle& fromFolder, const Name& from,
     if (! isPlainName (from) || ! isPlainName (to))
         return Rename::failed;
 
-    return renameResult (renameat2 (fd (fromFolder), raw (from), fd (toFolder), raw (to), RENAME_EXCHANGE));
+    return renameResult (posix.renameat2 (fd (fromFolder), raw (from), fd (toFolder), raw (to), RENAME_EXCHANGE));
 }
 
 bool deleteContents (const Handle& folder)
@@ -622,7 +647,7 @@ bool removeFolder (const Handle& parent, const Name& name, Handle& expected)
     if (! isPlainName (name) || identityOf (parent, name) != identityOf (expected))
         return false;
 
-    return unlinkat (fd (parent), raw (name), AT_REMOVEDIR) == 0;
+    return posix.unlinkat (fd (parent), raw (name), AT_REMOVEDIR) == 0;
 }
 
 //==============================================================================

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+/** Watches the calls that change the disk (engine/PosixCalls.h) while it
+    lives: records each one, in order, and can make one of them fail with a
+    chosen errno, as a failing disk would. POSIX only; one at a time. */
+class FaultInjection
+{
+public:
+    FaultInjection();
+    ~FaultInjection();
+
+    struct Call
+    {
+        std::string function;   ///< "fsync", "renameat2", ...
+        std::string path;       ///< the name it was given, or the path of its descriptor; random run suffixes as "*"
+        int error = 0;          ///< the errno it returned (0: it succeeded)
+    };
+
+    /** Call n (counted from 0) fails with this errno, without reaching the system. */
+    void failAt (size_t n, int error);
+
+    const std::vector<Call>& calls() const noexcept   { return recorded; }
+
+    /** True once the chosen call has been failed. */
+    bool injected() const noexcept                    { return didInject; }
+
+    static std::string describe (const Call&);
+
+private:
+    friend struct FaultSeamAccess;
+    std::vector<Call> recorded;
+    size_t failIndex = (size_t) -1;
+    int failError = 0;
+    bool didInject = false;
+
+    FaultInjection (const FaultInjection&) = delete;
+    FaultInjection& operator= (const FaultInjection&) = delete;
+};
