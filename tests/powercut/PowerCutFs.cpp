@@ -59,6 +59,8 @@ struct Fs
     Ino nextIno = Durable::rootIno + 1;
     std::map<Ino, std::pair<Ino, std::string>> where;   // each node's folder and name, for the trace
     unsigned syncs = 0, changes = 0;
+    std::map<std::uint64_t, std::vector<std::pair<std::string, Ino>>> listings;   // by open folder: its names, read at the start
+    std::uint64_t lastListing = 0;
     bool powerIsOff = false;
     int exitCode = 0;
     fuse_session* session = nullptr;
@@ -657,17 +659,18 @@ void fsFsyncdir (fuse_req_t req, fuse_ino_t ino, int, fuse_file_info*)
     fuse_reply_err (req, fsOf (req).sync (ino, true) ? 0 : EIO);
 }
 
-using Listing = std::vector<std::pair<std::string, Ino>>;
-
 void fsOpendir (fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi)
 {
     if (off (req))
         return;
 
-    if (fsOf (req).folder (ino) == nullptr)
+    auto& fs = fsOf (req);
+
+    if (fs.folder (ino) == nullptr)
         return (void) fuse_reply_err (req, ENOTDIR);
 
-    fi->fh = (uint64_t) new Listing();
+    fi->fh = ++fs.lastListing;
+    fs.listings[fi->fh];
     fuse_reply_open (req, fi);
 }
 
@@ -678,7 +681,7 @@ void fsReaddir (fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_
 
     auto& fs = fsOf (req);
     auto* f = fs.folder (ino);
-    auto& listing = *reinterpret_cast<Listing*> (fi->fh);
+    auto& listing = fs.listings[fi->fh];
 
     if (f == nullptr)
         return (void) fuse_reply_err (req, ENOENT);
@@ -717,7 +720,7 @@ void fsReaddir (fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_
 
 void fsReleasedir (fuse_req_t req, fuse_ino_t, fuse_file_info* fi)
 {
-    delete reinterpret_cast<Listing*> (fi->fh);
+    fsOf (req).listings.erase (fi->fh);
     fuse_reply_err (req, 0);
 }
 
@@ -817,6 +820,7 @@ int main (int argc, char** argv)
     fuse_args args = FUSE_ARGS_INIT (3, fuseArgv);
 
     fs.session = fuse_session_new (&args, &ops, sizeof (ops), &fs);
+    fuse_opt_free_args (&args);
 
     if (fs.session == nullptr || fuse_set_signal_handlers (fs.session) != 0
          || fuse_session_mount (fs.session, fs.options.mountPoint.c_str()) != 0)
