@@ -1,22 +1,15 @@
 #include "Installer.h"
 
-#include "BinaryData.h"
 #include "EntryData.h"
 #include "FileOps.h"
 #include "InstallerHooks.h"
 #include "PayloadDirectory.h"
 #include "RunLog.h"
 
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <vector>
-
-PerFormat<PayloadArchive> embeddedPayloads()
-{
-    return { PayloadArchive { BinaryData::vst3_zip, (size_t) BinaryData::vst3_zipSize },
-             PayloadArchive { BinaryData::clap_zip, (size_t) BinaryData::clap_zipSize },
-             PayloadArchive { BinaryData::aax_zip,  (size_t) BinaryData::aax_zipSize } };
-}
 
 InstallerHooks& installerHooks()
 {
@@ -99,8 +92,15 @@ void removeStagingLeftovers (const Handle& target, const juce::String& bundleFil
 
         auto leftover = FileOps::openFolder (target, name);
 
-        if (! leftover || ! FileOps::isOwnedByUs (leftover) || FileOps::tryLock (leftover) != Lock::taken)
+        if (! leftover || ! FileOps::isOwnedByUs (leftover))
             continue;
+
+        // Any reader holding it open looks like a live run: it only waits.
+        if (FileOps::tryLock (leftover) != Lock::taken)
+        {
+            RunLog::note ("the leftover " + *text + " is held open by another run or program and stays for a later run");
+            continue;
+        }
 
         // What cannot go now stays for a later run.
         if (FileOps::deleteContents (leftover))
@@ -134,6 +134,28 @@ void restoreSetAsideBundle (const Handle& target, const juce::String& bundleFile
         FileOps::renameNoReplace (target, aside, target, bundleFileName);
     else if (staging != nullptr)
         FileOps::renameNoReplace (target, aside, *staging, "old");
+}
+
+/** Puts the old bundle set aside at aside back at the bundle path, if it is
+    still what was set aside: through the private staging folder, so that
+    nothing put in its place meanwhile reaches the bundle path, or, where it
+    cannot move into the staging folder (a folder with a file open below),
+    straight back and checked there. Never left hidden where it could go back. */
+void putBackSetAside (const Handle& target, const Handle& staging, const juce::String& bundleFileName,
+                      const juce::String& aside, const FileOps::Identity& setAside)
+{
+    if (takeIfExpected (target, aside, staging, "aside", setAside))
+    {
+        if (FileOps::renameNoReplace (staging, "aside", target, bundleFileName) != Rename::done)
+            FileOps::renameNoReplace (staging, "aside", target, aside);
+
+        return;
+    }
+
+    if (setAside.valid && FileOps::identityOf (target, aside) == setAside
+         && FileOps::renameNoReplace (target, aside, target, bundleFileName) == Rename::done
+         && FileOps::identityOf (target, bundleFileName) != setAside)
+        FileOps::renameNoReplace (target, bundleFileName, target, aside);
 }
 
 /** The staging folder of one run: created locked, emptied and removed at the end. */
@@ -402,6 +424,11 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
                 result = FileOps::renameNoReplace (target, bundleFileName, target, aside);
             }
 
+            // A file in it is open (a host, Explorer, a reader): that lasts
+            // until they close it, and the bundle stays as it is.
+            if (result == Rename::inUse)
+                return false;
+
             if (result != Rename::done)
                 continue;
 
@@ -441,19 +468,19 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
             if (FileOps::renameNoReplace (staging, old, target, aside) != Rename::done)
                 return false;
 
+            // Never an empty bundle path: where the old one cannot come back,
+            // the new one does.
             if (FileOps::renameNoReplace (target, bundleFileName, staging, "new") == Rename::done
                  && (FileOps::identityOf (target, aside) != setAside
-                      || FileOps::renameNoReplace (target, aside, target, bundleFileName) != Rename::done))
-                FileOps::renameNoReplace (staging, "new", target, bundleFileName);
+                      || FileOps::renameNoReplace (target, aside, target, bundleFileName) != Rename::done)
+                 && FileOps::renameNoReplace (staging, "new", target, bundleFileName) != Rename::done)
+                putBackSetAside (target, staging, bundleFileName, aside, setAside);
 
             return false;
         }
 
-        // Ours goes back, through the private staging folder, so that nothing
-        // put in its place meanwhile reaches the bundle path.
-        if (takeIfExpected (target, aside, staging, "aside", setAside)
-             && FileOps::renameNoReplace (staging, "aside", target, bundleFileName) != Rename::done)
-            FileOps::renameNoReplace (staging, "aside", target, aside);
+        if (oldSetAside)
+            putBackSetAside (target, staging, bundleFileName, aside, setAside);
 
         if (placed != Rename::exists)
             return false;
@@ -660,12 +687,31 @@ bool processSelectedFormats (PerFormat<bool>& selection,
                              bool uninstall,
                              const PerFormat<juce::File>& folders,
                              const juce::String& productName,
-                             const PerFormat<PayloadArchive>& payloads)
+                             const PerFormat<PayloadArchive>& payloads,
+                             PerFormat<FormatOutcome>* outcomes)
 {
     bool processedAny = false;
     bool allSucceeded = true;
     EntryWriter writer;   // shared by the formats
     PerFormat<RunLog::Failure> failures;
+
+    // Files another program keeps holding are waited for at most this long in
+    // all: the window that runs this stays frozen no longer.
+    const auto selected = (juce::uint32) std::count (selection.begin(), selection.end(), true);
+    const FileOps::BusyWaitBudget busyWaits (selected * busyWaitPerFormatMs);
+
+    if (outcomes != nullptr)
+        *outcomes = {};
+
+    // Each format's ending goes to the log, and to the caller when it asks.
+    const auto formatProcessed = [&] (int k, bool removing, bool ok)
+    {
+        const auto index = (size_t) k;
+        RunLog::formatProcessed (k, removing, folders[index], ok, failures[index]);
+
+        if (outcomes != nullptr)
+            (*outcomes)[index] = { true, ok, failures[index] };
+    };
 
     // A staged format is finished after the next one is staged: its data goes to
     // the disk while the next archive is inflated, and its sync finds it there.
@@ -678,7 +724,7 @@ bool processSelectedFormats (PerFormat<bool>& selection,
             auto& failure = failures[(size_t) pendingFormat];
             const RunLog::FailureScope scope (failure);
             const bool ok = finishInstall (*pending);
-            RunLog::formatProcessed (pendingFormat, false, folders[(size_t) pendingFormat], ok, failure);
+            formatProcessed (pendingFormat, false, ok);
             allSucceeded = ok && allSucceeded;
         }
 
@@ -702,7 +748,7 @@ bool processSelectedFormats (PerFormat<bool>& selection,
         if (bundle == juce::File())
         {
             RunLog::noteFailure (RunLog::Step::openTarget, {}, 0);
-            RunLog::formatProcessed (k, uninstall, folders[index], false, failures[index]);
+            formatProcessed (k, uninstall, false);
         }
         else
         {
@@ -712,7 +758,7 @@ bool processSelectedFormats (PerFormat<bool>& selection,
             if (uninstall)
             {
                 ok = uninstallFormat (folder, name);
-                RunLog::formatProcessed (k, true, folder, ok, failures[index]);
+                formatProcessed (k, true, ok);
             }
             else
             {
@@ -734,6 +780,8 @@ bool processSelectedFormats (PerFormat<bool>& selection,
 
 void restoreSetAsideBundles (const PerFormat<juce::File>& folders, const juce::String& productName)
 {
+    const FileOps::BusyWaitBudget busyWaits (busyWaitPerFormatMs);
+
     for (int k = 0; k < numFormats; ++k)
     {
         const auto& folder = folders[(size_t) k];

@@ -16,19 +16,10 @@ namespace
         return current;
     }
 
-    const char* stepName (Step step)
+    juce::String& programTag()
     {
-        switch (step)
-        {
-            case Step::openTarget:  return "open target";
-            case Step::stage:       return "stage";
-            case Step::verify:      return "verify";
-            case Step::swap:        return "swap";
-            case Step::remove:      return "delete";
-            case Step::sync:        return "sync";
-        }
-
-        return "?";
+        static juce::String tag;
+        return tag;
     }
 
     /** Paths and texts in a line: control characters (a name may hold a line
@@ -57,6 +48,27 @@ namespace
     }
 }
 
+const char* stepName (Step step)
+{
+    switch (step)
+    {
+        case Step::openTarget:  return "open target";
+        case Step::stage:       return "stage";
+        case Step::verify:      return "verify";
+        case Step::swap:        return "swap";
+        case Step::remove:      return "delete";
+        case Step::sync:        return "sync";
+        case Step::lock:        return "lock";
+    }
+
+    return "?";
+}
+
+void setProgram (const juce::String& programName)
+{
+    programTag() = programName.isEmpty() ? juce::String() : programName + ": ";
+}
+
 void setSystemCall (SystemCall call)
 {
     systemCall() = std::move (call);
@@ -65,11 +77,12 @@ void setSystemCall (SystemCall call)
 void write (Event event, const juce::String& line)
 {
     const auto error = lastSystemError();
+    const auto tagged = programTag() + line;
 
     if (const auto& call = systemCall())
-        call (event, line);
+        call (event, tagged);
     else
-        writeToSystem (event, line);
+        writeToSystem (event, tagged);
 
     restoreLastSystemError (error);
 }
@@ -103,6 +116,31 @@ void noteFailure (Step step, const juce::String& pathBelowTarget, int systemErro
     failure->pathBelowTarget = pathBelowTarget.replaceCharacter (juce::File::getSeparatorChar() == '/' ? '\\' : '/',
                                                                  juce::File::getSeparatorChar());
     failure->systemError = systemErrorCode != 0 ? systemErrorText (systemErrorCode) : juce::String();
+    failure->systemErrorCode = systemErrorCode;
+}
+
+void noteCause (Cause cause)
+{
+    if (auto* failure = currentFailure(); failure != nullptr && failure->cause == Cause::none)
+        failure->cause = cause;
+}
+
+void note (const juce::String& text)
+{
+    if (auto* failure = currentFailure())
+        failure->notes.addIfNotAlreadyThere (text);
+}
+
+juce::String causeText (Cause cause, const juce::String& bundleFileName)
+{
+    switch (cause)
+    {
+        case Cause::inUse:          return "a file in " + bundleFileName + " is in use: close the host, then run again";
+        case Cause::restartNeeded:  return "what could not be deleted yet goes at the next restart";
+        case Cause::none:           break;
+    }
+
+    return {};
 }
 
 //==============================================================================
@@ -143,6 +181,24 @@ void formatProcessed (int format, bool uninstall, const juce::File& folder, bool
             line << ": " << printable (failure.systemError);
     }
 
+    // Named after the bundle, the first part of the path: the user acts on it, not on one file.
+    const auto bundle = failure.pathBelowTarget.upToFirstOccurrenceOf (juce::File::getSeparatorString(), false, false);
+
+    if (failure.cause != Cause::none && (! succeeded || failure.cause == Cause::restartNeeded))
+        line << "; " << printable (causeText (failure.cause, bundle.isNotEmpty() ? bundle : juce::String ("the bundle")));
+
+    for (const auto& text : failure.notes)
+        line << "; " << printable (text);
+
     write (succeeded ? Event::succeeded : Event::failed, line);
+}
+
+void formatLeftAlone (int format, bool uninstall, const juce::File& folder, const juce::String& why, bool asError)
+{
+    juce::String line;
+    line << formatNames[format] << (uninstall ? " uninstall from " : " install into ") << folderText (folder)
+         << ": " << printable (why);
+
+    write (asError ? Event::failed : Event::succeeded, line);
 }
 } // namespace RunLog

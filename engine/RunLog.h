@@ -28,9 +28,24 @@ void setSystemCall (SystemCall);
 /** Writes one line. Keeps the system's last error as it was. */
 void write (Event, const juce::String& line);
 
+/** Names the program in every line it writes ("oh_deploy: ..."), for a program
+    other than the window, whose lines stay as they always were. */
+void setProgram (const juce::String& programName);
+
 //==============================================================================
 /** Where in one format's run a failure happened. */
-enum class Step { openTarget, stage, verify, swap, remove, sync };
+enum class Step { openTarget, stage, verify, swap, remove, sync, lock };
+
+/** The step as the log and the deploy program's reports name it. */
+const char* stepName (Step);
+
+/** Why a format's run could not finish now, where the system told it. */
+enum class Cause
+{
+    none,
+    inUse,          ///< another program holds a file of the bundle open (a host, Explorer, a scanner)
+    restartNeeded   ///< what could not go yet is removed at the next restart
+};
 
 /** The first failure of one format's run. */
 struct Failure
@@ -39,6 +54,9 @@ struct Failure
     Step step = Step::stage;
     juce::String pathBelowTarget;   ///< empty: the target folder itself
     juce::String systemError;       ///< the system's own text, empty when there was none
+    int systemErrorCode = 0;        ///< the system's own code (errno, a Windows error), 0 when there was none
+    Cause cause = Cause::none;      ///< the first cause noted, whatever the step
+    juce::StringArray notes;        ///< what the run left alone and why, said even when it succeeded
 };
 
 /** While it lives, noteFailure records into this format's failure. */
@@ -62,6 +80,15 @@ void noteFailure (Step, const juce::String& pathBelowTarget);
 /** The same with an error code of the system's own (errno, or a Windows error). */
 void noteFailure (Step, const juce::String& pathBelowTarget, int systemErrorCode);
 
+/** Notes why the current format cannot finish now; only the first cause counts. */
+void noteCause (Cause);
+
+/** Notes something the current format's run left alone, for its line. */
+void note (const juce::String& text);
+
+/** What the user is told to do about a cause, naming the bundle; empty for none. */
+juce::String causeText (Cause, const juce::String& bundleFileName);
+
 /** The system's text for an error code. */
 juce::String systemErrorText (int code);
 
@@ -80,6 +107,10 @@ void started (const juce::String& productName, const juce::String& productVersio
 
 /** One format's line: install or uninstall, the folder, the result and, for a failure, what failed. */
 void formatProcessed (int format, bool uninstall, const juce::File& folder, bool succeeded, const Failure& failure);
+
+/** The line of a format a run left as it was, and why: nothing to do (an
+    information), or refused or busy (an error). */
+void formatLeftAlone (int format, bool uninstall, const juce::File& folder, const juce::String& why, bool asError);
 
 //==============================================================================
 // One of each per platform.

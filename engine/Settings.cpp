@@ -167,13 +167,18 @@ namespace
 }
 
 ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
-                                  const PerFormat<juce::File>& defaultFolders)
+                                  const PerFormat<juce::File>& defaultFolders,
+                                  bool mayWrite)
 {
     ResolvedSettings resolved;
     resolved.settingsFolder = commonAppDataFolder.getChildFile ("Oakhaze");
     resolved.formatFolders = defaultFolders;
 
     resolved.settingsFile = resolved.settingsFolder.getChildFile (settingsFileName);
+
+   #if JUCE_WINDOWS
+    SettingsTrust::makeFolderIfMissing (resolved.settingsFolder);
+   #endif
 
     // The folder is opened from the root one part at a time, and the file is
     // checked and read through the one handle: what was checked is what is read.
@@ -203,7 +208,9 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
 
         if (! file || (checkTrust && ! FileOps::onlyPrivilegedCanChange (file, false)))
         {
-            resolved.ignoredBecause = file ? "it may be changed by others than the administrators" : "it could not be opened";
+            resolved.ignoredBecause = ! file                         ? "it could not be opened"
+                                    : ! FileOps::isOwnedByUs (file)  ? "it is owned by an account other than the administrators"
+                                                                     : "it may be changed by others than the administrators";
             return resolved;
         }
 
@@ -225,7 +232,7 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
 
             // Made like the installer's own folders, readable by the hosts whatever
             // the umask, and by the same rule about links on the way.
-            if (value != juce::File())
+            if (value != juce::File() && mayWrite)
                 FileOps::openTargetFolder (value, true);
         }
 
@@ -235,7 +242,10 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
     // Only where nothing at all is in the way: a folder or a link under the
     // file's name is left alone, and the defaults hold for this run.
     if (kind == FileOps::Kind::missing)
-        writeDefaults (resolved.settingsFolder, defaultFolders);
+    {
+        if (mayWrite)
+            writeDefaults (resolved.settingsFolder, defaultFolders);
+    }
     else
         resolved.ignoredBecause = "not a plain file";
 
