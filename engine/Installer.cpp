@@ -11,6 +11,11 @@
 #include <set>
 #include <vector>
 
+juce::String setAsideName (const juce::String& bundleFileName)
+{
+    return "." + bundleFileName + ".oh-aside";
+}
+
 InstallerHooks& installerHooks()
 {
     static InstallerHooks hooks;
@@ -39,12 +44,6 @@ juce::String stagingPrefix (const juce::String& bundleFileName)
 bool isStagingLeftover (const juce::String& name, const juce::String& prefix)
 {
     return name.startsWith (prefix) && name.length() == prefix.length() + stagingSuffixLength;
-}
-
-/** Where the old bundle waits while a replacement in two renames is under way. */
-juce::String asideName (const juce::String& bundleFileName)
-{
-    return "." + bundleFileName + ".oh-aside";
 }
 
 /** A name of ours found in the target folder is provably ours only where no
@@ -124,7 +123,7 @@ void restoreSetAsideBundle (const Handle& target, const juce::String& bundleFile
     if (FileOps::isUnusedClaim (target, bundleFileName))
         FileOps::deleteTree (target, bundleFileName);
 
-    const auto aside = asideName (bundleFileName);
+    const auto aside = setAsideName (bundleFileName);
     bool ours = false;
 
     if (FileOps::kindOf (target, aside, &ours) == Kind::missing || ! ours)
@@ -404,7 +403,7 @@ bool makeStagedDurable (const Handle& target, const Handle& staging, const juce:
 bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juce::String& bundleFileName,
                           const juce::String& runSuffix)
 {
-    auto aside = asideName (bundleFileName);
+    auto aside = setAsideName (bundleFileName);
 
     // Another run may set its own bundle in place meanwhile; a few rounds settle it.
     for (int round = 0; round < 3; ++round)
@@ -420,7 +419,7 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
             {
                 // An earlier run's old bundle of ours would have gone with the
                 // staging folder by now: what holds the name is not ours.
-                aside = asideName (bundleFileName) + "-" + runSuffix;
+                aside = setAsideName (bundleFileName) + "-" + runSuffix;
                 result = FileOps::renameNoReplace (target, bundleFileName, target, aside);
             }
 

@@ -41,5 +41,9 @@ bool processSelectedFormats (PerFormat<bool>& selection,
     presence test; every install or uninstall does the same first. */
 void restoreSetAsideBundles (const PerFormat<juce::File>& folders, const juce::String& productName);
 
+/** Where the old bundle waits while a replacement in two renames is under
+    way, beside the bundle in its target folder. */
+juce::String setAsideName (const juce::String& bundleFileName);
+
 /** Removes a leftover "script.sh" from the temporary folder at shutdown. */
 void removeLeftoverScript (const juce::File& temporaryFolder);
