@@ -21,7 +21,6 @@
 #include <stdexcept>
 #include <signal.h>
 #include <sys/mount.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
