@@ -114,10 +114,19 @@ void removeStagingLeftovers (const Handle& target, const juce::String& bundleFil
     it cannot be proved ours. */
 void restoreSetAsideBundle (const Handle& target, const juce::String& bundleFileName, const Handle* staging = nullptr)
 {
+    if (! leftoversCanBeOurs (target))
+        return;
+
+    // Where renames take no flags, a run claims the bundle path by an empty
+    // placeholder just before its rename: killed in between, it left the
+    // path empty in all but name.
+    if (FileOps::isUnusedClaim (target, bundleFileName))
+        FileOps::deleteTree (target, bundleFileName);
+
     const auto aside = setAsideName (bundleFileName);
     bool ours = false;
 
-    if (FileOps::kindOf (target, aside, &ours) == Kind::missing || ! ours || ! leftoversCanBeOurs (target))
+    if (FileOps::kindOf (target, aside, &ours) == Kind::missing || ! ours)
         return;
 
     if (FileOps::kindOf (target, bundleFileName) == Kind::missing)
@@ -440,6 +449,12 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
             const Name old ("old-" + bundleFileName);
             const bool oldInStaging = takeIfExpected (target, aside, staging, old, setAside);
 
+            // The renames on the disk before any deletion: a filesystem may
+            // write a later change in one folder before an earlier one in
+            // another, and the old bundle must not lose files where it stands.
+            if (oldInStaging && durableAtAll() && ! FileOps::sync (target))
+                return false;
+
             if (! oldInStaging || FileOps::deleteWhole (staging, old))
                 return true;
 
@@ -632,6 +647,17 @@ bool uninstallFormat (const juce::File& folder, const juce::String& bundleFileNa
         return false;
     }
 
+    // The bundle path empty on the disk before any file of the bundle goes:
+    // a filesystem may write a later change in one folder before an earlier
+    // one in another, and a bundle must not lose files where it stands.
+    // Without that, the bundle goes back whole.
+    if (durableAtAll() && ! FileOps::sync (target))
+    {
+        RunLog::noteFailure (RunLog::Step::sync, {});
+        FileOps::renameNoReplace (staging.folder, bundleFileName, target, bundleFileName);
+        return false;
+    }
+
     // A module a host has loaded can be renamed but not deleted: then the
     // bundle goes back, whole, and the user closes the host and runs again.
     if (! FileOps::deleteWhole (staging.folder, bundleFileName))
@@ -641,20 +667,17 @@ bool uninstallFormat (const juce::File& folder, const juce::String& bundleFileNa
         return false;
     }
 
-    // The bundle path is empty on the disk, and the bundle is deleted; what
-    // could not be deleted stays hidden for a later run, and the run says so.
-    const bool synced = ! durableAtAll() || FileOps::sync (target);
+    // The bundle is deleted; what could not be deleted stays hidden for a
+    // later run, and the run says so. Success is what the disk shows, not
+    // what a call returned.
     const bool removed = staging.remove();
 
-    // Success is what the disk shows, not what a call returned.
-    if (! synced)
-        RunLog::noteFailure (RunLog::Step::sync, {});
-    else if (! removed)
+    if (! removed)
         RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
     else if (FileOps::kindOf (target, bundleFileName) != Kind::missing)
         RunLog::noteFailure (RunLog::Step::remove, bundleFileName, 0);
 
-    return synced && removed && FileOps::kindOf (target, bundleFileName) == Kind::missing;
+    return removed && FileOps::kindOf (target, bundleFileName) == Kind::missing;
 }
 } // namespace
 
