@@ -103,7 +103,7 @@ namespace
             run ("xdotool mousemove 1200 1000");
             beforeStart();
             main = std::make_unique<MainComponent> (temp.systemPaths(), inProcessOperation (embeddedPayloads()));
-            main->openLink = [] (const juce::URL&) {};
+            main->openLink = [] (const juce::URL&) { return LinkOpening::started; };
             main->setTopLeftPosition (0, 0);
             main->addToDesktop (0);
             main->setVisible (true);
@@ -794,7 +794,7 @@ TEST_F (OnScreen, PanelControlsTakeNoFocusButTheLicenceTextDoes)
     auto* support = main->getSupportPanel();
     ASSERT_NE (support, nullptr);
     juce::StringArray opened;
-    support->openLink = [&] (const juce::URL& url) { opened.add (url.toString (false)); };
+    support->openLink = [&] (const juce::URL& url) { opened.add (url.toString (false)); return LinkOpening::started; };
 
     for (auto* child : support->getChildren())
         if (child->getName() == "DISCORD")
