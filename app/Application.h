@@ -4,6 +4,7 @@
 #include "WindowHints.h"
 #include "WindowOperation.h"
 #include "WineRepaints.h"
+#include "XEventWake.h"
 
 /** The process frame: one main window whose whole content is the main component. */
 class oh_installerApplication final : public juce::JUCEApplication
@@ -58,6 +59,8 @@ public:
            #if JUCE_WINDOWS
             if (isRunningUnderWine())
                 wineRepaints = std::make_unique<WineRepaintFlusher> (*this);
+           #else
+            xEventWake = std::make_unique<XEventWake> (*this);
            #endif
         }
 
@@ -106,6 +109,8 @@ public:
 
        #if JUCE_WINDOWS
         std::unique_ptr<WineRepaintFlusher> wineRepaints;
+       #else
+        std::unique_ptr<XEventWake> xEventWake;
        #endif
 
         JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindow)

@@ -1,7 +1,9 @@
+#include <gtest/gtest.h>   // before Xlib's macros
+
+// The framework's own X11 declarations: the test reads events into Xlib's queue as the framework's own calls do.
+#define JUCE_GUI_BASICS_INCLUDE_XHEADERS 1
 #include "Application.h"
 #include "support/WindowManager.h"
-
-#include <gtest/gtest.h>
 
 namespace
 {
@@ -96,6 +98,55 @@ TEST (MainWindow, OpensCentredWithASquareContentOf600AndThePlume)
 // The window is built off screen and given its native window once: one that
 // is shown, dropped and shown again flickers at start, and whoever looks for
 // it (a taskbar, a test driver) can be handed a window that is gone.
+// A call that waits for the server's answer also reads the events that came
+// before it into Xlib's own queue, where the framework, which looks only when
+// its connection becomes readable, would leave them until the next event: a
+// pointer move (or a click) made with the hand then held still would never
+// arrive. The window makes sure they do.
+TEST (MainWindow, EventsXlibHasQueuedUnseenAreDelivered)
+{
+    const auto window = openWindow();
+    const auto id = windowId (*window);
+
+    struct Moves : juce::MouseListener
+    {
+        int count = 0;
+        void mouseMove (const juce::MouseEvent&) override   { ++count; }
+        void mouseEnter (const juce::MouseEvent&) override  { ++count; }
+    } moves;
+
+    commandOutput ("xdotool mousemove 1270 1010");
+    pump (300);
+    // On the window itself: a listener on the whole desktop would be fed by the framework's own pointer polling.
+    window->addMouseListener (&moves, true);
+
+    // The pointer goes over the window; before the framework looks, a round
+    // trip on its connection reads the motion into Xlib's queue.
+    commandOutput ("xdotool mousemove --window " + id + " 300 300");
+    auto* display = juce::XWindowSystem::getInstance()->getDisplay();
+    ASSERT_NE (display, nullptr);
+    int waiting = 0;
+
+    for (int i = 0; i < 100 && waiting == 0; ++i)
+    {
+        juce::XWindowSystemUtilities::ScopedXLock lock;
+        juce::X11Symbols::getInstance()->xSync (display, False);
+        waiting = juce::X11Symbols::getInstance()->xEventsQueued (display, QueuedAlready);
+
+        if (waiting == 0)
+            juce::Thread::sleep (20);
+    }
+
+    ASSERT_GT (waiting, 0) << "the motion never reached Xlib's queue";
+
+    for (int i = 0; i < 200 && moves.count == 0; ++i)
+        pump (25);
+
+    window->removeMouseListener (&moves);
+    EXPECT_GT (moves.count, 0) << "the window never saw the motion Xlib held; still queued: " << XEventWake::eventsWaiting()
+                               << ", pointer: " << commandOutput ("xdotool getmouselocation --shell").replace ("\n", " ");
+}
+
 TEST (MainWindow, StartsWithOneNativeWindowShownOnce)
 {
     juce::Desktop::getInstance();   // the framework's own hidden window is made before we watch
