@@ -32,7 +32,8 @@ namespace
     }
 
     /** Paths and texts in a line: control characters (a name may hold a line
-        feed) shown as \xNN, so one line stays one line. */
+        feed), C1 ones included, shown as \xNN and the Unicode line and
+        paragraph separators as \uNNNN, so one line stays one line. */
     juce::String printable (const juce::String& text)
     {
         juce::String result;
@@ -42,8 +43,10 @@ namespace
         {
             const auto c = p.getAndAdvance();
 
-            if (c < 0x20 || c == 0x7f)
+            if (c < 0x20 || (c >= 0x7f && c <= 0x9f))
                 result << "\\x" << juce::String::toHexString ((int) c).paddedLeft ('0', 2);
+            else if (c == 0x2028 || c == 0x2029)
+                result << "\\u" << juce::String::toHexString ((int) c);
             else
                 result << juce::String::charToString (c);
         }
