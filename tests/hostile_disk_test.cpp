@@ -17,11 +17,20 @@
  #include <fstream>
  #include <map>
  #include <sstream>
+ #include <atomic>
+ #include <chrono>
+ #include <csignal>
+ #include <iostream>
  #include <grp.h>
+ #include <sys/inotify.h>
+ #include <sys/mman.h>
  #include <sys/mount.h>
+ #include <sys/prctl.h>
  #include <sys/stat.h>
  #include <sys/wait.h>
  #include <unistd.h>
+ #include <fcntl.h>
+ #include <cstdio>
 
 namespace
 {
@@ -179,7 +188,283 @@ struct RawRemoval
         GTEST_SKIP() << m;                                     \
     else                                                       \
         EXPECT_EQ (m, "")
+//==============================================================================
+// Races against another user: nobody, with the folder's group as its only
+// other group, swaps names in a folder that group may change, at the moment
+// it sees them. Each round lays the folder out afresh and runs root once; a
+// round counts as a win when something of root's that is not ours changed.
+constexpr gid_t attackerGroup = 4242;
+constexpr int raceRounds = 2000;
+
+/** Counters the attacker and the test share across the fork. */
+struct RaceBoard
+{
+    std::atomic<int> round { 0 };   ///< the round root is in; the attacker strikes once per round
+    std::atomic<int> swaps { 0 };
+    std::atomic<bool> ready { false };
+};
+
+RaceBoard* makeRaceBoard()
+{
+    auto* memory = mmap (nullptr, sizeof (RaceBoard), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    return memory == MAP_FAILED ? nullptr : new (memory) RaceBoard();
+}
+
+/** Forks the attacker: user nobody, member of attackerGroup, dying with us. */
+pid_t startAttacker (RaceBoard& board, const std::function<void (RaceBoard&)>& attack)
+{
+    const auto pid = fork();
+
+    if (pid == 0)
+    {
+        const gid_t groups[] = { attackerGroup };
+
+        if (setgroups (1, groups) != 0 || setgid (65534) != 0 || setuid (65534) != 0
+             || prctl (PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() == 1)
+            _exit (1);
+
+        attack (board);
+        _exit (0);
+    }
+
+    // The attacker is watching before the first round.
+    for (int i = 0; i < 5000 && ! board.ready.load(); ++i)
+        usleep (1000);
+
+    return pid;
+}
+
+/** Ends the attacker; empty when it was still racing, as it must be. */
+std::string stopAttacker (pid_t pid)
+{
+    int status = 0;
+    kill (pid, SIGKILL);
+    waitpid (pid, &status, 0);
+    return WIFSIGNALED (status) && WTERMSIG (status) == SIGKILL ? "" : "the attacker stopped before our kill: its set-up failed";
+}
+
+/** Runs rounds until the bound or the first win; "rounds R, wins W" and what the win was. */
+std::string race (const char* name, RaceBoard& board, const std::function<void()>& layOut,
+                  const std::function<void()>& runRoot, const std::function<std::string()>& lost)
+{
+    int rounds = 0, wins = 0;
+    std::string what;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (60);
+
+    for (; rounds < raceRounds && wins == 0 && std::chrono::steady_clock::now() < deadline; ++rounds)
+    {
+        layOut();
+        board.round.store (rounds + 1);
+        runRoot();
+
+        if (what = lost(); ! what.empty())
+            ++wins;
+    }
+
+    std::cout << "[   RACE   ] " << name << ": rounds " << rounds << ", wins " << wins << ", swaps " << board.swaps.load()
+              << (wins > 0 ? " (round " + std::to_string (rounds) + ": " + what + ")" : std::string()) << std::endl;
+
+    return wins == 0 ? std::string() : "the attacker won round " + std::to_string (rounds) + ": " + what;
+}
+
+/** Waits, spinning, for a name to be created in the folder the descriptor watches; true for a match. */
+bool sawCreated (int watch, const std::string& prefix, std::string& name)
+{
+    alignas (inotify_event) char buffer[4096];
+    const auto n = read (watch, buffer, sizeof (buffer));
+
+    for (ssize_t at = 0; at < n;)
+    {
+        const auto* event = reinterpret_cast<const inotify_event*> (buffer + at);
+
+        if (event->len > 0 && std::string (event->name).rfind (prefix, 0) == 0)
+        {
+            name = event->name;
+            return true;
+        }
+
+        at += (ssize_t) (sizeof (inotify_event) + event->len);
+    }
+
+    return false;
+}
 } // namespace
+
+//==============================================================================
+// A target folder of group 4242, mode 0775: a member swaps root's fresh
+// staging folder with another product's root-owned bundle the moment it sees
+// the staging name. Root must never fill, chmod or delete that bundle.
+TEST (HostileDisk, AStagingNameSwappedForAnotherBundleInAGroupFolder)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the other user";
+
+    TempFolder temp;
+    const Payload payload;
+
+    SKIP_OR_EXPECT_EMPTY (inChild ([&]() -> std::string
+    {
+        if (auto failure = enterPrivateTmpfs (temp.get().getFullPathName().toRawUTF8(), "64m"); ! failure.empty())
+            return failure;
+
+        auto* board = makeRaceBoard();
+        const auto folder = temp["plugins"];
+        const auto plugins = folder.getFullPathName().toStdString();
+
+        if (board == nullptr || ! makeFolders (plugins) || chown (plugins.c_str(), 0, attackerGroup) != 0 || chmod (plugins.c_str(), 0775) != 0)
+            return "could not lay out the group's folder";
+
+        const auto attacker = startAttacker (*board, [&] (RaceBoard& b)
+        {
+            const int watch = inotify_init1 (IN_NONBLOCK | IN_CLOEXEC);
+
+            if (watch < 0 || inotify_add_watch (watch, plugins.c_str(), IN_CREATE) < 0)
+                return;
+
+            b.ready = true;
+            std::string name;
+
+            for (;;)
+                if (sawCreated (watch, ".Velquin.vst3.oh-staging-", name)
+                     && renameat2 (AT_FDCWD, (plugins + "/" + name).c_str(), AT_FDCWD, (plugins + "/Other.vst3").c_str(), RENAME_EXCHANGE) == 0)
+                    ++b.swaps;
+        });
+
+        RawTree other;
+
+        const auto layOut = [&]
+        {
+            std::error_code error;
+
+            for (auto& entry : fs::directory_iterator (plugins))
+                fs::remove_all (entry.path(), error);
+
+            layOutBundle (plugins + "/Other.vst3", "other");
+            other = under (rawTree (plugins), "Other.vst3", true);
+        };
+
+        // Other.vst3 is whole wherever the attacker left it: under some name, as it was.
+        const auto lost = [&]() -> std::string
+        {
+            const auto now = rawTree (plugins);
+
+            for (auto& [path, record] : now)
+            {
+                if (path.find ('/') != std::string::npos)
+                    continue;
+
+                RawTree moved;
+
+                for (auto& [p, r] : under (now, path, true))
+                    moved["Other.vst3" + p.substr (path.size())] = r;
+
+                if (moved == other)
+                    return {};
+            }
+
+            return "Other.vst3 changed:" + differences (other, under (now, "Other.vst3", true));
+        };
+
+        auto result = race ("staging name swapped", *board, layOut, [&] { runVst3 (folder, false, payload); }, lost);
+
+        if (auto stopped = stopAttacker (attacker); ! stopped.empty())
+            result += stopped;
+
+        return result;
+    }, 120));
+}
+
+// The configured folder shared/plugins is missing below shared, of group 4242
+// and mode 0775, beside root's private shared/secret (0700). A member swaps
+// plugins with secret the moment root makes plugins: root must never open up
+// the private folder nor install into it.
+TEST (HostileDisk, APrivateFolderSwappedForOneRootMakesOnTheWay)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the other user";
+
+    TempFolder temp;
+    const Payload payload;
+
+    SKIP_OR_EXPECT_EMPTY (inChild ([&]() -> std::string
+    {
+        if (auto failure = enterPrivateTmpfs (temp.get().getFullPathName().toRawUTF8(), "64m"); ! failure.empty())
+            return failure;
+
+        auto* board = makeRaceBoard();
+        const auto shared = temp["shared"].getFullPathName().toStdString();
+
+        if (board == nullptr || ! makeFolders (shared) || chown (shared.c_str(), 0, attackerGroup) != 0 || chmod (shared.c_str(), 0775) != 0)
+            return "could not lay out the group's folder";
+
+        // Spins on the exchange: it fails until root has made plugins, then
+        // succeeds at once. One swap a round.
+        const auto attacker = startAttacker (*board, [&] (RaceBoard& b)
+        {
+            b.ready = true;
+            const auto plugins = shared + "/plugins", secret = shared + "/secret";
+
+            for (int struck = 0;;)
+            {
+                if (b.round.load() == struck)
+                    continue;
+
+                if (renameat2 (AT_FDCWD, plugins.c_str(), AT_FDCWD, secret.c_str(), RENAME_EXCHANGE) == 0)
+                {
+                    struck = b.round.load();
+                    ++b.swaps;
+                }
+            }
+        });
+
+        RawTree secret;
+
+        const auto layOut = [&]
+        {
+            std::error_code error;
+
+            for (auto& entry : fs::directory_iterator (shared))
+                fs::remove_all (entry.path(), error);
+
+            makeFolders (shared + "/secret", 0, 0700);
+            writeRaw (shared + "/secret/key", "the key");
+            chmod ((shared + "/secret/key").c_str(), 0600);
+            secret = under (rawTree (shared), "secret", true);
+        };
+
+        // The private folder, under whichever name, is as it was: 0700, holding the key alone.
+        const auto lost = [&]() -> std::string
+        {
+            const auto now = rawTree (shared);
+
+            for (auto* name : { "secret", "plugins" })
+            {
+                RawTree found;
+
+                for (auto& [p, r] : under (now, name, true))
+                    found["secret" + p.substr (std::string (name).size())] = r;
+
+                if (found == secret)
+                    return {};
+            }
+
+            std::string all;
+
+            for (auto& [p, r] : now)
+                all += " " + p + " (" + r.substr (0, r.find (' ')) + ")";
+
+            return "the private folder changed; now:" + all;
+        };
+
+        const auto folder = temp["shared/plugins"];
+        auto result = race ("folder made on the way swapped", *board, layOut, [&] { runVst3 (folder, false, payload); }, lost);
+
+        if (auto stopped = stopAttacker (attacker); ! stopped.empty())
+            result += stopped;
+
+        return result;
+    }, 120));
+}
 
 //==============================================================================
 // Names that are not UTF-8, in the target folder, inside our old bundle and
