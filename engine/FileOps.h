@@ -120,6 +120,13 @@ struct PathReport
     bool missing = false;          ///< a part of the path is not there (or is no folder): nothing can lie below it
     bool untrustedLink = false;    ///< a link stood where someone else than the privileged accounts could have put it
     bool holdersGuarded = true;    ///< every folder that holds a part of the path passes onlyPrivilegedCanChange
+
+    /** Set when the folder, or one that holds a part of its path, lets others
+        than the privileged accounts rename or delete what it holds (no sticky
+        bit): names the first such folder and who, as "the folder /x/y can be
+        changed by group audio". Nothing is made below such a folder; the
+        install and uninstall change nothing there. */
+    juce::String changeableByOthers;
 };
 
 //==============================================================================
@@ -129,8 +136,10 @@ struct PathReport
     onlyPrivilegedCanChange and the link is owned by them too, so that a
     system's own layout (a root-owned link in a root-owned folder) keeps
     working. With createMissing, missing folders are made (0755) and made
-    durable in their parent. Invalid when the path cannot be opened this way;
-    the report says why. */
+    durable in their parent, but only in folders no one else can change: each
+    is checked, on the handle it was opened with, as the empty folder of ours
+    just made. Invalid when the path cannot be opened this way; the report
+    says why. */
 Handle openTargetFolder (const juce::File& folder, bool createMissing, PathReport* report = nullptr);
 
 /** True when only the privileged accounts (root, or the account this process
@@ -148,7 +157,9 @@ Handle openFolder (const Handle& parent, const Name& name);
 Handle makeFolder (const Handle& parent, const Name& name);
 
 /** A fresh owner-only folder named prefix + six random characters, locked for
-    as long as the handle lives. nameOut receives its name. */
+    as long as the handle lives. nameOut receives its name. Only in a folder
+    that passes onlyPrivilegedCanChange, so that no one can swap the name
+    between its making and its opening; what is opened must be empty and ours. */
 Handle createStagingFolder (const Handle& parent, const juce::String& prefix, juce::String& nameOut);
 
 /** Takes the folder's exclusive lock without waiting. */

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -143,21 +145,67 @@ Identity identityFrom (const struct stat& info)
     return { (juce::uint64) info.st_dev, (juce::uint64) info.st_ino, true };
 }
 
-/** Makes a folder below parent and puts it, and its name in parent, on the disk. */
-bool makeDurableFolder (int parent, const char* name)
+/** True when the folder is empty: what we just made, not something swapped in. */
+bool isEmptyFolder (int folder)
+{
+    struct stat info;
+
+    // A folder holding a folder has more than two links; names are counted too.
+    return fstat (folder, &info) == 0 && S_ISDIR (info.st_mode) && info.st_nlink <= 2
+            && listNames (Handle (dup (folder))).empty();
+}
+
+/** Who besides the privileged accounts may rename or delete entries in a folder. */
+juce::String othersWhoMayChange (const struct stat& info)
+{
+    if (! isTrustedOwner (info.st_uid))
+    {
+        const auto* user = getpwuid (info.st_uid);
+        return "user " + (user != nullptr ? juce::String (user->pw_name) : juce::String ((int) info.st_uid));
+    }
+
+    if ((info.st_mode & S_IWOTH) != 0)
+        return "every user";
+
+    const auto* group = getgrgid (info.st_gid);
+    return "group " + (group != nullptr ? juce::String (group->gr_name) : juce::String ((int) info.st_gid));
+}
+
+/** Notes the first folder of the path others may change, for the report. */
+void noteChangeable (PathReport& report, int folder, const std::string& path)
+{
+    struct stat info;
+
+    if (! report.changeableByOthers.isEmpty() || fstat (folder, &info) != 0 || onlyPrivilegedCanChange (info, true))
+        return;
+
+    report.changeableByOthers = "the folder " + juce::String::fromUTF8 (path.empty() ? "/" : path.c_str())
+                                + " can be changed by " + othersWhoMayChange (info) + " (mode "
+                                + juce::String::formatted ("%04o", (unsigned) (info.st_mode & 07777))
+                                + "); fix its permissions";
+}
+
+/** Makes a folder below parent, a folder no one else may change, and puts it
+    and its name in parent on the disk. The handle is of the empty folder we made. */
+Handle makeDurableFolder (int parent, const char* name)
 {
     if (posix.mkdirat (parent, name, folderMode) != 0)
-        return false;
+        return {};
 
-    // Fix the mode on the folder we made, not on whatever the name points to by now.
-    const auto made = openFolderAt (parent, name);
+    // No one else can rename entries of parent, so the name holds what we made:
+    // still, only an empty folder of ours is taken, and its mode fixed through
+    // this handle, never through the name.
+    auto made = openFolderAt (parent, name);
 
-    return made.isValid() && isOwnedByUs (made) && posix.fchmod (fd (made), folderMode) == 0
-            && posix.fsync (fd (made)) == 0 && posix.fsync (parent) == 0;
+    if (! made.isValid() || ! isOwnedByUs (made) || ! isEmptyFolder (fd (made))
+         || posix.fchmod (fd (made), folderMode) != 0 || posix.fsync (fd (made)) != 0 || posix.fsync (parent) != 0)
+        return {};
+
+    return made;
 }
 
 /** Walks path from start, one part at a time (see openTargetFolder). */
-Handle walk (Handle current, const std::string& path, bool createMissing, PathReport& report, int& linksLeft)
+Handle walk (Handle current, std::string at, const std::string& path, bool createMissing, PathReport& report, int& linksLeft)
 {
     size_t begin = 0;
 
@@ -176,6 +224,9 @@ Handle walk (Handle current, const std::string& path, bool createMissing, PathRe
 
         const bool holderGuarded = onlyPrivilegedCanChange (current);
         Handle next;
+
+        if (! holderGuarded)
+            noteChangeable (report, fd (current), at);
 
         for (int attempt = 0; attempt < 3 && ! next.isValid(); ++attempt)
         {
@@ -197,8 +248,15 @@ Handle walk (Handle current, const std::string& path, bool createMissing, PathRe
                     return {};
                 }
 
+                // Someone else could swap what we make for another folder of theirs or ours.
+                if (! holderGuarded)
+                    return {};
+
                 // Made by someone else meanwhile: look again at what is there now.
-                if (! makeDurableFolder (fd (current), part.c_str()) && errno != EEXIST)
+                if ((next = makeDurableFolder (fd (current), part.c_str())).isValid())
+                    break;
+
+                if (errno != EEXIST)
                     return {};
 
                 continue;
@@ -223,7 +281,8 @@ Handle walk (Handle current, const std::string& path, bool createMissing, PathRe
 
                 const std::string targetPath (target, (size_t) length);
                 Handle from (targetPath[0] == '/' ? open ("/", folderFlags) : dup (fd (current)));
-                next = walk (std::move (from), targetPath, createMissing, report, linksLeft);
+                const auto linkBase = targetPath[0] == '/' ? std::string() : at;
+                next = walk (std::move (from), linkBase, targetPath, createMissing, report, linksLeft);
 
                 if (! next.isValid())
                     return {};
@@ -243,6 +302,7 @@ Handle walk (Handle current, const std::string& path, bool createMissing, PathRe
 
         report.holdersGuarded = report.holdersGuarded && holderGuarded;
         current = std::move (next);
+        at += "/" + part;
     }
 
     return current;
@@ -282,7 +342,12 @@ Handle openTargetFolder (const juce::File& folder, bool createMissing, PathRepor
         return {};
 
     int linksLeft = maxLinks;
-    return walk (Handle (open ("/", folderFlags)), path.toStdString(), createMissing, r, linksLeft);
+    auto target = walk (Handle (open ("/", folderFlags)), {}, path.toStdString(), createMissing, r, linksLeft);
+
+    if (target.isValid())
+        noteChangeable (r, fd (target), path.toStdString());
+
+    return target;
 }
 
 bool onlyPrivilegedCanChange (const Handle& handle, bool stickyIsEnough)
@@ -317,6 +382,11 @@ Handle makeFolder (const Handle& parent, const Name& name)
 Handle createStagingFolder (const Handle& parent, const juce::String& prefix, juce::String& nameOut)
 {
     static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+    // Where someone else could rename entries, the name we make could hold
+    // anything by the time we open it.
+    if (! onlyPrivilegedCanChange (parent))
+        return {};
 
     for (int attempt = 0; attempt < 100; ++attempt)
     {
@@ -361,7 +431,8 @@ Handle createStagingFolder (const Handle& parent, const juce::String& prefix, ju
         if (lock == Lock::busy || fstat (fd (folder), &info) != 0 || info.st_nlink == 0)
             continue;
 
-        if (info.st_uid != geteuid() || posix.fchmod (fd (folder), stagingMode) != 0)
+        // Ours and empty, as made: then its mode is fixed through the handle.
+        if (info.st_uid != geteuid() || ! isEmptyFolder (fd (folder)) || posix.fchmod (fd (folder), stagingMode) != 0)
             return {};
 
         nameOut = text;
@@ -562,20 +633,25 @@ Rename renameNoReplace (const Handle& fromFolder, const Name& from,
 
     const bool isFolder = S_ISDIR (source.st_mode);
 
+    Identity placeholder;
+
     if (isFolder)
     {
         if (posix.mkdirat (fd (toFolder), raw (to), stagingMode) != 0)
             return errno == EEXIST ? Rename::exists : Rename::failed;
+
+        placeholder = identityOf (toFolder, to);
     }
     else
     {
-        const Handle placeholder (posix.openatCreating (fd (toFolder), raw (to), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        // Known by the handle that made it.
+        const Handle made (posix.openatCreating (fd (toFolder), raw (to), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
 
-        if (! placeholder.isValid())
+        if (! made.isValid())
             return errno == EEXIST ? Rename::exists : Rename::failed;
-    }
 
-    const auto placeholder = identityOf (toFolder, to);
+        placeholder = identityOf (made);
+    }
 
     if (posix.renameat (fd (fromFolder), raw (from), fd (toFolder), raw (to)) == 0)
         return Rename::done;

@@ -6,6 +6,7 @@
 #include "InstallerHooks.h"
 #include "PayloadDirectory.h"
 #include "RunLog.h"
+#include "StateFolder.h"
 
 #include <memory>
 #include <set>
@@ -31,6 +32,7 @@ using FileOps::Kind;
 using FileOps::Lock;
 using FileOps::Name;
 using FileOps::Rename;
+using StateFolder::Made;
 
 //==============================================================================
 // Staging folders: "." + bundle name + ".oh-staging-" + six random characters.
@@ -54,12 +56,23 @@ juce::String asideName (const juce::String& bundleFileName)
     return "." + bundleFileName + ".oh-aside";
 }
 
-/** A name of ours found in the target folder is provably ours only where no
-    one but the privileged accounts can rename entries there: elsewhere another
-    user may have renamed someone else's object to it. */
-bool leftoversCanBeOurs (const Handle& target)
+/** Opens the target folder for a run that may change it. Where someone else
+    may change it, or a folder on its path (no sticky bit), nothing there is
+    made, changed or deleted: any name could be swapped between our steps. */
+Handle openTarget (const juce::File& folder, bool createMissing, FileOps::PathReport& report)
 {
-    return FileOps::onlyPrivilegedCanChange (target);
+    auto target = FileOps::openTargetFolder (folder, createMissing, &report);
+
+    if (report.changeableByOthers.isNotEmpty())
+    {
+        RunLog::noteRefusal (RunLog::Step::openTarget, {}, report.changeableByOthers);
+        return {};
+    }
+
+    if (! target)
+        RunLog::noteFailure (RunLog::Step::openTarget, {});
+
+    return target;
 }
 
 /** Moves the entry at name into the private staging folder as stagedName and
@@ -79,11 +92,13 @@ bool takeIfExpected (const Handle& from, const Name& name, const Handle& staging
 }
 
 /** Removes staging folders that killed runs of this format left behind. Only
-    folders of our own naming, owned by us and locked by no live run, in a
-    folder where such a name proves it is ours, go. */
-void removeStagingLeftovers (const Handle& target, const juce::String& bundleFileName)
+    folders of our own naming, owned by us, locked by no live run and recorded
+    in the state folder by the run that made them, go: a name or an owner
+    alone proves nothing, for another user can rename a root-owned folder of
+    theirs, or hard-link a root-owned file, to such a name. */
+void removeStagingLeftovers (const Handle& target, const Handle& state, const juce::String& bundleFileName)
 {
-    if (! leftoversCanBeOurs (target))
+    if (! state)
         return;
 
     const auto prefix = stagingPrefix (bundleFileName);
@@ -98,42 +113,57 @@ void removeStagingLeftovers (const Handle& target, const juce::String& bundleFil
             continue;
 
         auto leftover = FileOps::openFolder (target, name);
+        const auto identity = FileOps::identityOf (leftover);
 
-        if (! leftover || ! FileOps::isOwnedByUs (leftover) || FileOps::tryLock (leftover) != Lock::taken)
+        if (! leftover || ! FileOps::isOwnedByUs (leftover) || ! StateFolder::wasMade (state, bundleFileName, Made::staging, identity)
+             || FileOps::tryLock (leftover) != Lock::taken)
             continue;
 
         // What cannot go now stays for a later run.
-        if (FileOps::deleteContents (leftover))
-            FileOps::removeFolder (target, name, leftover);
+        if (FileOps::deleteContents (leftover) && FileOps::removeFolder (target, name, leftover))
+            StateFolder::forgetMade (state, bundleFileName, Made::staging, identity);
     }
 }
 
 /** A run killed between the two renames of a replacement left the old bundle
     set aside. With the bundle path empty it goes back there first of all; with
     a bundle in place it is only the old copy, and goes with the caller's staging
-    folder. Never deleted while the bundle path is empty, and left alone where
-    it cannot be proved ours. */
-void restoreSetAsideBundle (const Handle& target, const juce::String& bundleFileName, const Handle* staging = nullptr)
+    folder. Never deleted while the bundle path is empty, and left alone unless
+    the run that set it aside recorded it in the state folder. */
+void restoreSetAsideBundle (const Handle& target, const Handle& state, const juce::String& bundleFileName,
+                            const Handle* staging = nullptr)
 {
     const auto aside = asideName (bundleFileName);
-    bool ours = false;
+    const auto setAside = FileOps::identityOf (target, aside);
 
-    if (FileOps::kindOf (target, aside, &ours) == Kind::missing || ! ours || ! leftoversCanBeOurs (target))
+    if (! StateFolder::wasMade (state, bundleFileName, Made::setAside, setAside))
         return;
 
-    if (FileOps::kindOf (target, bundleFileName) == Kind::missing)
-        FileOps::renameNoReplace (target, aside, target, bundleFileName);
-    else if (staging != nullptr)
-        FileOps::renameNoReplace (target, aside, *staging, "old");
+    const bool moved = FileOps::kindOf (target, bundleFileName) == Kind::missing
+                           ? FileOps::renameNoReplace (target, aside, target, bundleFileName) == Rename::done
+                           : staging != nullptr && FileOps::renameNoReplace (target, aside, *staging, "old") == Rename::done;
+
+    if (moved)
+        StateFolder::forgetMade (state, bundleFileName, Made::setAside, setAside);
 }
 
-/** The staging folder of one run: created locked, emptied and removed at the end. */
+/** The staging folder of one run: created locked and recorded as ours in the
+    state folder, emptied and removed at the end. */
 struct Staging
 {
-    Staging (const Handle& targetFolder, const juce::String& bundleFileName)
+    Staging (const Handle& targetFolder, const Handle& stateFolder, const juce::String& bundleFile)
         : target (targetFolder),
-          folder (FileOps::createStagingFolder (target, stagingPrefix (bundleFileName), name))
+          state (stateFolder),
+          bundleFileName (bundleFile),
+          folder (FileOps::createStagingFolder (target, stagingPrefix (bundleFileName), name)),
+          identity (folder ? FileOps::identityOf (folder) : FileOps::Identity())   // keeps a failure's error for the log
     {
+        // Unrecorded, a leftover of a killed run would stay for good.
+        if (folder && state && ! StateFolder::recordMade (state, bundleFileName, Made::staging, identity))
+        {
+            FileOps::removeFolder (target, name, folder);
+            folder = Handle();
+        }
     }
 
     ~Staging()   { remove(); }
@@ -147,12 +177,18 @@ struct Staging
 
         const bool removed = FileOps::deleteContents (folder) && FileOps::removeFolder (target, name, folder);
         folder = Handle();
+
+        if (removed)
+            StateFolder::forgetMade (state, bundleFileName, Made::staging, identity);
+
         return removed;
     }
 
     const Handle& target;
-    juce::String name;
+    const Handle& state;
+    juce::String bundleFileName, name;
     Handle folder;
+    FileOps::Identity identity;
 
     JUCE_DECLARE_NON_COPYABLE (Staging)
 };
@@ -370,8 +406,8 @@ bool makeStagedDurable (const Handle& target, const Handle& staging, const juce:
     When something that is not provably ours holds that name, this run sets
     aside under a name of its own instead (runSuffix), so such an object never
     blocks installs for good; only the shared name is put back at start. */
-bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juce::String& bundleFileName,
-                          const juce::String& runSuffix)
+bool replaceInTwoRenames (const Handle& target, const Handle& state, const Handle& staging,
+                          const juce::String& bundleFileName, const juce::String& runSuffix)
 {
     auto aside = asideName (bundleFileName);
 
@@ -381,8 +417,20 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
         FileOps::Identity setAside;
         bool oldSetAside = false;
 
-        if (FileOps::kindOf (target, bundleFileName) != Kind::missing)
+        // Once it is no longer at the name it was set aside under, its record goes.
+        const auto forgetIfMoved = [&]
         {
+            if (setAside.valid && FileOps::identityOf (target, aside) != setAside)
+                StateFolder::forgetMade (state, bundleFileName, Made::setAside, setAside);
+        };
+
+        if (const auto old = FileOps::identityOf (target, bundleFileName); old.valid)
+        {
+            // Recorded before the rename: a run killed right after it leaves
+            // the old bundle set aside and provably ours.
+            if (state && ! StateFolder::recordMade (state, bundleFileName, Made::setAside, old))
+                return false;
+
             auto result = FileOps::renameNoReplace (target, bundleFileName, target, aside);
 
             if (result == Rename::exists)
@@ -394,10 +442,21 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
             }
 
             if (result != Rename::done)
+            {
+                StateFolder::forgetMade (state, bundleFileName, Made::setAside, old);
                 continue;
+            }
 
             oldSetAside = true;
-            setAside = FileOps::identityOf (target, aside);
+            setAside = old;
+
+            // Only what we looked at may wait there: anything else goes back.
+            if (FileOps::identityOf (target, aside) != old)
+            {
+                StateFolder::forgetMade (state, bundleFileName, Made::setAside, old);
+                FileOps::renameNoReplace (target, aside, target, bundleFileName);
+                return false;
+            }
 
             if (auto& between = installerHooks().betweenRenames)
                 between();
@@ -413,6 +472,7 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
             // The old bundle goes with the staging folder, if it is still what we set aside.
             const Name old ("old-" + bundleFileName);
             const bool oldInStaging = takeIfExpected (target, aside, staging, old, setAside);
+            forgetIfMoved();
 
             if (! oldInStaging || FileOps::deleteWhole (staging, old))
                 return true;
@@ -423,7 +483,8 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
             // first, so that a run killed in between finds it there.
             RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
 
-            if (FileOps::renameNoReplace (staging, old, target, aside) != Rename::done)
+            if ((state && ! StateFolder::recordMade (state, bundleFileName, Made::setAside, setAside))
+                 || FileOps::renameNoReplace (staging, old, target, aside) != Rename::done)
                 return false;
 
             if (FileOps::renameNoReplace (target, bundleFileName, staging, "new") == Rename::done
@@ -431,6 +492,7 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
                       || FileOps::renameNoReplace (target, aside, target, bundleFileName) != Rename::done))
                 FileOps::renameNoReplace (staging, "new", target, bundleFileName);
 
+            forgetIfMoved();
             return false;
         }
 
@@ -439,6 +501,8 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
         if (takeIfExpected (target, aside, staging, "aside", setAside)
              && FileOps::renameNoReplace (staging, "aside", target, bundleFileName) != Rename::done)
             FileOps::renameNoReplace (staging, "aside", target, aside);
+
+        forgetIfMoved();
 
         if (placed != Rename::exists)
             return false;
@@ -449,7 +513,7 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
 
 /** Puts the staged bundle at the bundle path in one step where the filesystem
     can; afterwards the old bundle, if there was one, sits in the staging folder. */
-bool replaceBundle (const Handle& target, const Handle& staging, const juce::String& bundleFileName,
+bool replaceBundle (const Handle& target, const Handle& state, const Handle& staging, const juce::String& bundleFileName,
                     const juce::String& runSuffix)
 {
     if (auto& before = installerHooks().beforeReplacing)
@@ -466,7 +530,7 @@ bool replaceBundle (const Handle& target, const Handle& staging, const juce::Str
             return result == Rename::done;
     }
 
-    return replaceInTwoRenames (target, staging, bundleFileName, runSuffix);
+    return replaceInTwoRenames (target, state, staging, bundleFileName, runSuffix);
 }
 
 //==============================================================================
@@ -474,9 +538,11 @@ bool replaceBundle (const Handle& target, const Handle& staging, const juce::Str
     its way to the disk. Holds the target and staging folders until finished. */
 struct StagedInstall
 {
-    explicit StagedInstall (const juce::String& name) : bundleFileName (name) {}
+    StagedInstall (const juce::String& name, const Handle& stateFolder) : bundleFileName (name), state (stateFolder) {}
 
     juce::String bundleFileName;
+    const Handle& state;
+    Handle lock;                        // this bundle name's, in the state folder: one run at a time
     Handle target;
     std::unique_ptr<Staging> staging;   // declared after target: it refers to it
     WrittenFiles written;               // closed before the staging folder goes
@@ -486,10 +552,10 @@ struct StagedInstall
 
 /** Extracts the format's archive into a fresh staging folder. Without a staged
     bundle (a failure), nothing of it is left but the target folder. */
-std::unique_ptr<StagedInstall> stageInstall (const juce::File& folder, const juce::String& bundleFileName,
+std::unique_ptr<StagedInstall> stageInstall (const juce::File& folder, const Handle& state, const juce::String& bundleFileName,
                                              const PayloadArchive& payload, EntryWriter& writer)
 {
-    auto install = std::make_unique<StagedInstall> (bundleFileName);
+    auto install = std::make_unique<StagedInstall> (bundleFileName, state);
 
     if (payload.data == nullptr || payload.size == 0)
     {
@@ -497,17 +563,16 @@ std::unique_ptr<StagedInstall> stageInstall (const juce::File& folder, const juc
         return install;
     }
 
-    if (! (install->target = FileOps::openTargetFolder (folder, true)))
-    {
-        RunLog::noteFailure (RunLog::Step::openTarget, {});
+    FileOps::PathReport report;
+
+    if (! (install->target = openTarget (folder, true, report)))
         return install;
-    }
 
     const auto& target = install->target;
-    restoreSetAsideBundle (target, bundleFileName);
-    removeStagingLeftovers (target, bundleFileName);
+    restoreSetAsideBundle (target, state, bundleFileName);
+    removeStagingLeftovers (target, state, bundleFileName);
 
-    install->staging = std::make_unique<Staging> (target, bundleFileName);
+    install->staging = std::make_unique<Staging> (target, state, bundleFileName);
     const auto& staging = install->staging->folder;
 
     if (! staging)
@@ -517,7 +582,7 @@ std::unique_ptr<StagedInstall> stageInstall (const juce::File& folder, const juc
         return install;
     }
 
-    restoreSetAsideBundle (target, bundleFileName, &staging);
+    restoreSetAsideBundle (target, state, bundleFileName, &staging);
 
     if (! extractInto (payload, staging, bundleFileName, writer, install->written)
          || FileOps::kindOf (staging, bundleFileName) == Kind::missing)
@@ -551,46 +616,44 @@ bool finishInstall (StagedInstall& install)
     const auto& name = install.bundleFileName;
     const auto timedSync = [] (auto&& sync) { const PartTimer timer (&InstallerHooks::Timings::sync); return sync(); };
 
-    // Success is what the disk holds: the staged bundle moved out of the staging
-    // folder to the bundle path, synced there. Another run may have put its own
-    // whole bundle in place since; that is no failure of this one.
+    // Success is what the disk holds: the very object staged at the bundle path,
+    // synced there, and the old bundle deleted with the staging folder.
     const auto staged = FileOps::identityOf (staging, name);
-    const auto placed = [&] { return staged.valid && (FileOps::identityOf (target, name) == staged
-                                      || FileOps::identityOf (staging, name) != staged); };
+    const auto placed = [&] { return staged.valid && FileOps::identityOf (target, name) == staged; };
     const auto failed = [] (RunLog::Step step, const juce::String& path) { RunLog::noteFailure (step, path); return false; };
 
     const bool ok = (timedSync ([&] { return makeStagedDurable (target, staging, name, install.written); }) || failed (RunLog::Step::sync, name))
-                     && (replaceBundle (target, staging, name, install.staging->name.getLastCharacters (stagingSuffixLength))
+                     && (replaceBundle (target, install.state, staging, name, install.staging->name.getLastCharacters (stagingSuffixLength))
                           || failed (RunLog::Step::swap, name))
                      && (placed() || failed (RunLog::Step::verify, name))
                      && (! durableAtAll() || timedSync ([&] { return FileOps::sync (target); }) || failed (RunLog::Step::sync, {}));
 
-    install.staging.reset();   // the old bundle, or the staged one that did not get in
-    return ok;
+    // The old bundle, or the staged one that did not get in. One that stays
+    // waits, hidden, for the next run, and this one says so.
+    const bool removed = install.staging->remove();
+    install.staging.reset();
+    return ok && (removed || failed (RunLog::Step::remove, name));
 }
 
 /** Moves the bundle into a fresh staging folder in one rename and deletes it
     there: a killed run leaves the whole bundle or none at the bundle path. */
-bool uninstallFormat (const juce::File& folder, const juce::String& bundleFileName)
+bool uninstallFormat (const juce::File& folder, const Handle& state, const juce::String& bundleFileName)
 {
     FileOps::PathReport report;
-    const auto target = FileOps::openTargetFolder (folder, false, &report);
+    const auto target = openTarget (folder, false, report);
 
     // A folder we cannot open may still hold the bundle: only a path that is
-    // not there counts as uninstalled.
+    // not there, in folders no one else can change, counts as uninstalled.
     if (! target)
-    {
-        RunLog::noteFailure (RunLog::Step::openTarget, {});
-        return report.missing && ! report.untrustedLink;
-    }
+        return report.missing && ! report.untrustedLink && report.changeableByOthers.isEmpty();
 
-    restoreSetAsideBundle (target, bundleFileName);
-    removeStagingLeftovers (target, bundleFileName);
+    restoreSetAsideBundle (target, state, bundleFileName);
+    removeStagingLeftovers (target, state, bundleFileName);
 
     if (FileOps::kindOf (target, bundleFileName) == Kind::missing)
         return true;
 
-    Staging staging (target, bundleFileName);
+    Staging staging (target, state, bundleFileName);
 
     if (! staging.folder)
     {
@@ -598,7 +661,7 @@ bool uninstallFormat (const juce::File& folder, const juce::String& bundleFileNa
         return false;
     }
 
-    restoreSetAsideBundle (target, bundleFileName, &staging.folder);
+    restoreSetAsideBundle (target, state, bundleFileName, &staging.folder);
 
     if (FileOps::renameNoReplace (target, bundleFileName, staging.folder, bundleFileName) != Rename::done)
     {
@@ -637,12 +700,16 @@ bool processSelectedFormats (PerFormat<bool>& selection,
                              bool uninstall,
                              const PerFormat<juce::File>& folders,
                              const juce::String& productName,
-                             const PerFormat<PayloadArchive>& payloads)
+                             const PerFormat<PayloadArchive>& payloads,
+                             const juce::File& stateFolder)
 {
     bool processedAny = false;
     bool allSucceeded = true;
     EntryWriter writer;   // shared by the formats
     PerFormat<RunLog::Failure> failures;
+
+    juce::String stateProblem;
+    const auto state = stateFolder == juce::File() ? Handle() : StateFolder::open (stateFolder, &stateProblem);
 
     // A staged format is finished after the next one is staged: its data goes to
     // the disk while the next archive is inflated, and its sync finds it there.
@@ -676,24 +743,41 @@ bool processSelectedFormats (PerFormat<bool>& selection,
         bool ok = false;
         const RunLog::FailureScope scope (failures[index]);
 
+        const auto name = bundleName (productName, k);
+        FileOps::Lock locked = FileOps::Lock::taken;
+        Handle lock;
+
+        if (state)
+            lock = StateFolder::lockBundle (state, name, locked);
+
         if (bundle == juce::File())
         {
             RunLog::noteFailure (RunLog::Step::openTarget, {}, 0);
             RunLog::formatProcessed (k, uninstall, folders[index], false, failures[index]);
         }
+        else if (stateProblem.isNotEmpty() || locked != FileOps::Lock::taken)
+        {
+            // Without its records and its lock, a privileged run would take
+            // leftovers of others for its own, or race another run.
+            RunLog::noteRefusal (RunLog::Step::openTarget, {},
+                                 stateProblem.isNotEmpty() ? stateProblem
+                                 : locked == FileOps::Lock::busy ? "another run is installing or removing " + name
+                                                                 : "the lock of " + name + " could not be taken");
+            RunLog::formatProcessed (k, uninstall, folders[index], false, failures[index]);
+        }
         else
         {
             const auto& folder = folders[index];
-            const auto name = bundleName (productName, k);
 
             if (uninstall)
             {
-                ok = uninstallFormat (folder, name);
+                ok = uninstallFormat (folder, state, name);
                 RunLog::formatProcessed (k, true, folder, ok, failures[index]);
             }
             else
             {
-                auto staged = stageInstall (folder, name, payloads[index], writer);
+                auto staged = stageInstall (folder, state, name, payloads[index], writer);
+                staged->lock = std::move (lock);
                 finishPending();
                 pending = std::move (staged);
                 pendingFormat = k;
@@ -709,17 +793,29 @@ bool processSelectedFormats (PerFormat<bool>& selection,
     return processedAny && allSucceeded;
 }
 
-void restoreSetAsideBundles (const PerFormat<juce::File>& folders, const juce::String& productName)
+void restoreSetAsideBundles (const PerFormat<juce::File>& folders, const juce::String& productName,
+                             const juce::File& stateFolder)
 {
+    // Only what a run recorded in the state folder is put back.
+    if (stateFolder == juce::File())
+        return;
+
+    const auto state = StateFolder::open (stateFolder);
+
     for (int k = 0; k < numFormats; ++k)
     {
         const auto& folder = folders[(size_t) k];
+        const auto name = bundleName (productName, k);
+        FileOps::Lock locked;
+        FileOps::PathReport report;
 
-        if (folder == juce::File())
+        if (folder == juce::File() || ! state)
             continue;
 
-        if (const auto target = FileOps::openTargetFolder (folder, false))
-            restoreSetAsideBundle (target, bundleName (productName, k));
+        // A run at work on this bundle will see to it itself.
+        if (const auto lock = StateFolder::lockBundle (state, name, locked))
+            if (const auto target = FileOps::openTargetFolder (folder, false, &report); target && report.changeableByOthers.isEmpty())
+                restoreSetAsideBundle (target, state, name);
     }
 }
 

@@ -14,17 +14,28 @@ PerFormat<PayloadArchive> embeddedPayloads();
 
 /** Installs (or, with uninstall, removes) every selected format's bundle, in the
     order VST3, CLAP, AAX. Each processed selection entry comes back false.
-    True only when at least one format was processed and every one succeeded. */
+    True only when at least one format was processed and every one succeeded.
+
+    The state folder (SystemPaths::stateFolder, StateFolder.h) holds each
+    bundle name's lock, so that one run at a time works on it, and the records
+    of what a run made beside the bundle: a staging folder or a set-aside old
+    bundle that a killed run left behind is deleted or put back only when its
+    record says a run of ours made it. A state folder that cannot be opened
+    safely fails every format; without one (tests, benchmarks) nothing is
+    locked or recorded, and nothing left behind counts as ours. */
 bool processSelectedFormats (PerFormat<bool>& selection,
                              bool uninstall,
                              const PerFormat<juce::File>& folders,
                              const juce::String& productName,
-                             const PerFormat<PayloadArchive>& payloads = embeddedPayloads());
+                             const PerFormat<PayloadArchive>& payloads = embeddedPayloads(),
+                             const juce::File& stateFolder = {});
 
 /** Puts back every bundle that a run killed in the middle of a replacement
-    left set aside while its bundle path is empty. Called at start, before the
-    presence test; every install or uninstall does the same first. */
-void restoreSetAsideBundles (const PerFormat<juce::File>& folders, const juce::String& productName);
+    left set aside while its bundle path is empty, when the state folder
+    records it as set aside by us. Called at start, before the presence test;
+    every install or uninstall does the same first. */
+void restoreSetAsideBundles (const PerFormat<juce::File>& folders, const juce::String& productName,
+                             const juce::File& stateFolder);
 
 /** Removes a leftover "script.sh" from the temporary folder at shutdown. */
 void removeLeftoverScript (const juce::File& temporaryFolder);

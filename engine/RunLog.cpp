@@ -108,6 +108,17 @@ void noteFailure (Step step, const juce::String& pathBelowTarget, int systemErro
     failure->systemError = systemErrorCode != 0 ? systemErrorText (systemErrorCode) : juce::String();
 }
 
+void noteRefusal (Step step, const juce::String& pathBelowTarget, const juce::String& reason)
+{
+    auto* failure = currentFailure();
+
+    if (failure == nullptr || failure->noted)
+        return;
+
+    noteFailure (step, pathBelowTarget, 0);
+    failure->systemError = reason;
+}
+
 //==============================================================================
 void started (const juce::String& productName, const juce::String& productVersion,
               const PerFormat<juce::File>& folders, const FolderSource& source)

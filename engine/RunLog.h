@@ -62,6 +62,9 @@ void noteFailure (Step, const juce::String& pathBelowTarget);
 /** The same with an error code of the system's own (errno, or a Windows error). */
 void noteFailure (Step, const juce::String& pathBelowTarget, int systemErrorCode);
 
+/** Notes a failure whose reason is ours, not a system error: a refusal. */
+void noteRefusal (Step, const juce::String& pathBelowTarget, const juce::String& reason);
+
 /** The system's text for an error code. */
 juce::String systemErrorText (int code);
 

@@ -33,8 +33,40 @@ FileOps::Handle open (const juce::File& folder, juce::String* whyNot)
     return handle;
 }
 
+namespace
+{
+/** One empty file per object made: creating it is the record, removing it the forgetting. */
+FileOps::Name recordName (const juce::String& bundleFileName, Made made, const FileOps::Identity& identity)
+{
+    return bundleFileName + (made == Made::staging ? ".made-staging-" : ".made-aside-")
+           + juce::String::toHexString ((juce::int64) identity.volume) + "-" + juce::String::toHexString ((juce::int64) identity.object);
+}
+} // namespace
+
 FileOps::Handle lockBundle (const FileOps::Handle& state, const juce::String& bundleFileName, FileOps::Lock& result)
 {
     return FileOps::takeLockFile (state, bundleFileName + ".lock", result);
+}
+
+bool recordMade (const FileOps::Handle& state, const juce::String& bundleFileName, Made made, const FileOps::Identity& identity)
+{
+    if (! state || ! identity.valid)
+        return false;
+
+    auto record = FileOps::createFile (state, recordName (bundleFileName, made, identity));
+    return record && record.close() && FileOps::sync (state);
+}
+
+bool wasMade (const FileOps::Handle& state, const juce::String& bundleFileName, Made made, const FileOps::Identity& identity)
+{
+    return state && identity.valid && FileOps::kindOf (state, recordName (bundleFileName, made, identity)) == FileOps::Kind::file;
+}
+
+void forgetMade (const FileOps::Handle& state, const juce::String& bundleFileName, Made made, const FileOps::Identity& identity)
+{
+    // Not synced: a record that comes back after a power cut names an object
+    // that is gone, and that an object of someone else's would have to reuse.
+    if (state && identity.valid)
+        FileOps::deleteTree (state, recordName (bundleFileName, made, identity));
 }
 } // namespace StateFolder

@@ -18,4 +18,22 @@ FileOps::Handle open (const juce::File& folder, juce::String* whyNot = nullptr);
 /** Takes the lock of one bundle name without waiting. Held for as long as the
     returned handle lives; result says busy when another run holds it. */
 FileOps::Handle lockBundle (const FileOps::Handle& state, const juce::String& bundleFileName, FileOps::Lock& result);
+
+//==============================================================================
+/** What a run makes beside a bundle in its target folder and may leave there
+    when it is killed: a staging folder, or the old bundle set aside during a
+    replacement in two renames. */
+enum class Made { staging, setAside };
+
+/** Records, on the disk, that this run made the object (by its identity, not
+    by its name or its owner, which others can give an object too). True when
+    the record is durable. */
+bool recordMade (const FileOps::Handle& state, const juce::String& bundleFileName, Made, const FileOps::Identity&);
+
+/** True when a run recorded the object as one it made for this bundle name:
+    only then is a leftover ours to delete or to put back. */
+bool wasMade (const FileOps::Handle& state, const juce::String& bundleFileName, Made, const FileOps::Identity&);
+
+/** Drops the record once the object is gone, or back at the bundle path. */
+void forgetMade (const FileOps::Handle& state, const juce::String& bundleFileName, Made, const FileOps::Identity&);
 } // namespace StateFolder

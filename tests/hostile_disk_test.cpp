@@ -4,8 +4,10 @@
 #include "Installer.h"
 #include "InstallerHooks.h"
 #include "PeVersion.h"
+#include "RunLog.h"
 #include "Status.h"
 #include "support/ChildProcess.h"
+#include "support/MadeRecords.h"
 #include "support/PeFixture.h"
 #include "support/TempFolder.h"
 #include "support/ZipFixture.h"
@@ -153,10 +155,10 @@ struct Payload
     }
 };
 
-bool runVst3 (const juce::File& folder, bool uninstall, const Payload& payload)
+bool runVst3 (const juce::File& folder, bool uninstall, const Payload& payload, const juce::File& state = {})
 {
     PerFormat<bool> selection { true, false, false };
-    return processSelectedFormats (selection, uninstall, { folder, {}, {} }, "Velquin", payload.payloads());
+    return processSelectedFormats (selection, uninstall, { folder, {}, {} }, "Velquin", payload.payloads(), state);
 }
 
 bool becomeNobody()
@@ -467,6 +469,81 @@ TEST (HostileDisk, APrivateFolderSwappedForOneRootMakesOnTheWay)
 }
 
 //==============================================================================
+// Folders others may change without the sticky bit, on the configured path or
+// at its end: every install and uninstall is refused, changes nothing at all,
+// and its log line names the folder, who may change it and its mode. A sticky
+// folder every user may write, as /tmp is, is not refused.
+TEST (HostileDisk, FoldersOthersMayChangeAreRefusedByName)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to give folders to others";
+
+    const struct
+    {
+        const char* what;
+        const char* configured;   ///< below the temporary folder
+        const char* changeable;   ///< the folder whose rights are set; nullptr: none
+        uid_t owner;
+        gid_t group;
+        mode_t mode;
+        const char* who;          ///< nullptr: not refused
+    } rows[] = {
+        { "the target, group-writable",           "plugins",        "plugins", 0,     attackerGroup, 0775,  "group 4242 (mode 0775)" },
+        { "the target, set-group-id and group-writable", "plugins", "plugins", 0,     attackerGroup, 02775, "group 4242 (mode 2775)" },
+        { "the target, world-writable",           "plugins",        "plugins", 0,     0,             0777,  "every user (mode 0777)" },
+        { "the target, a user's own",             "plugins",        "plugins", 65534, 65534,         0755,  "user nobody (mode 0755)" },
+        { "a folder holding the target",          "shared/plugins", "shared",  0,     attackerGroup, 0775,  "group 4242 (mode 0775)" },
+        { "a folder holding a missing target",    "shared/new/vst3", "shared", 0,     attackerGroup, 0775,  "group 4242 (mode 0775)" },
+        { "the target, sticky and world-writable", "plugins",       "plugins", 0,     0,             01777, nullptr },
+        { "a sticky folder holding the target",   "shared/plugins", "shared",  0,     0,             01777, nullptr },
+    };
+
+    const Payload payload;
+
+    for (auto& row : rows)
+    {
+        SCOPED_TRACE (row.what);
+        TempFolder temp;
+        const auto base = temp.get().getFullPathName().toStdString();
+        const auto folder = temp[row.configured];
+        const auto changeable = base + "/" + row.changeable;
+
+        ASSERT_TRUE (makeFolders (base + "/shared"));
+
+        if (std::string (row.configured).find ("new") == std::string::npos)
+        {
+            ASSERT_TRUE (makeFolders (folder.getFullPathName().toStdString()));
+            ASSERT_TRUE (layOutBundle (folder.getFullPathName().toStdString() + "/Velquin.vst3", "old"));
+        }
+
+        ASSERT_EQ (chown (changeable.c_str(), row.owner, row.group), 0);
+        ASSERT_EQ (chmod (changeable.c_str(), row.mode), 0);
+
+        const auto before = rawTree (base);
+
+        for (const bool uninstall : { false, true })
+        {
+            juce::String line;
+            RunLog::setSystemCall ([&] (RunLog::Event, const juce::String& l) { line = l; });
+            const bool ok = runVst3 (folder, uninstall, payload, temp["state"]);
+            RunLog::setSystemCall ([] (RunLog::Event, const juce::String&) {});
+
+            if (row.who == nullptr)
+            {
+                EXPECT_TRUE (ok) << line;
+                continue;
+            }
+
+            EXPECT_FALSE (ok);
+            EXPECT_EQ (differences (under (before, "state", false), under (rawTree (base), "state", false)), "");
+            EXPECT_TRUE (line.endsWith ("failed at open target, the folder itself: the folder " + juce::String (changeable)
+                                        + " can be changed by " + row.who + "; fix its permissions"))
+                << line;
+        }
+    }
+}
+
+//==============================================================================
 // Names that are not UTF-8, in the target folder, inside our old bundle and
 // inside a staging leftover of ours: every install and uninstall goes through,
 // the foreign names stay where they are, and ours go with what holds them.
@@ -507,13 +584,14 @@ TEST (HostileDisk, NamesThatAreNotTextAreNeverOurs)
                 {
                     ASSERT_TRUE (makeFolders (target + "/" + leftover + "/" + name, 0, 0700));
                     ASSERT_TRUE (writeRaw (target + "/" + leftover + "/" + name + "/" + name, "partial"));
+                    ASSERT_TRUE (recordAsMade (temp["state"], "Velquin.vst3", StateFolder::Made::staging, folder.getChildFile (leftover)));
                 }
 
                 const auto before = rawTree (target);
 
                 const auto message = inChild ([&]() -> std::string
                 {
-                    return runVst3 (folder, uninstall, payload) ? "" : "the run reported failure";
+                    return runVst3 (folder, uninstall, payload, temp["state"]) ? "" : "the run reported failure";
                 }, 60);
 
                 EXPECT_EQ (message, "");
@@ -541,10 +619,13 @@ TEST (HostileDisk, NamesThatAreNotTextAreNeverOurs)
 }
 
 //==============================================================================
-// In a folder every user can write (no sticky bit), another user renames two
-// root-owned bundles of another product to our set-aside and staging names.
-// Start-up, installs (in one step and in two renames) and an uninstall leave
-// both where they are; the installs and the uninstall still succeed.
+// A folder every user may add to (sticky, so that only owners rename or delete
+// what is in it): another user moves a root-owned file in from a folder of
+// theirs under our VST3 set-aside name, and hard-links a root-owned file in as
+// our CLAP set-aside (what any user can do where fs.protected_hardlinks is 0;
+// root makes the link here). Their owner is root, but no run of ours recorded
+// them: start-up, installs (in one step and in two renames) and an uninstall
+// leave both where they are, and the installs and the uninstall still succeed.
 TEST (HostileDisk, ObjectsOfOthersRenamedToOurNamesAreLeftAlone)
 {
     if (geteuid() != 0)
@@ -559,17 +640,19 @@ TEST (HostileDisk, ObjectsOfOthersRenamedToOurNamesAreLeftAlone)
             return failure;
 
         const auto folder = temp["shared"];
+        const auto state = temp["state"];
         const auto shared = folder.getFullPathName().toStdString();
+        const auto elsewhere = temp["elsewhere"].getFullPathName().toStdString();
 
-        if (! makeFolders (shared, 0, 0777)
-             || ! layOutBundle (shared + "/Other.vst3", "other")
-             || ! layOutBundle (shared + "/Another.vst3", "another"))
+        if (! makeFolders (shared, 0, 01777) || ! makeFolders (elsewhere, 0, 0777)
+             || ! writeRaw (elsewhere + "/other.bin", "another product's module")
+             || ! writeRaw (temp["root-only.bin"].getFullPathName().toStdString(), "root's own file")
+             || link (temp["root-only.bin"].getFullPathName().toRawUTF8(), (shared + "/.Velquin.clap.oh-aside").c_str()) != 0)
             return "could not lay out the shared folder";
 
         const auto planted = asNobody ([&]() -> std::string
         {
-            return rename ((shared + "/Other.vst3").c_str(), (shared + "/.Velquin.vst3.oh-aside").c_str()) == 0
-                    && rename ((shared + "/Another.vst3").c_str(), (shared + "/.Velquin.vst3.oh-staging-AAAAAA").c_str()) == 0
+            return rename ((elsewhere + "/other.bin").c_str(), (shared + "/.Velquin.vst3.oh-aside").c_str()) == 0
                        ? "" : "nobody could not rename";
         });
 
@@ -583,28 +666,31 @@ TEST (HostileDisk, ObjectsOfOthersRenamedToOurNamesAreLeftAlone)
         {
             const auto now = rawTree (shared);
 
-            for (auto* name : { ".Velquin.vst3.oh-aside", ".Velquin.vst3.oh-staging-AAAAAA" })
+            for (auto* name : { ".Velquin.vst3.oh-aside", ".Velquin.clap.oh-aside" })
                 if (under (now, name, true) != under (before, name, true))
                     failures += std::string (step) + ": " + name + " changed;" + differences (under (before, name, true), under (now, name, true));
+
+            if (now.count ("Velquin.clap") != 0)
+                failures += std::string (step) + ": the hard link was put in place as the CLAP bundle; ";
         };
 
-        restoreSetAsideBundles ({ folder, {}, {} }, "Velquin");
+        restoreSetAsideBundles ({ folder, folder, {} }, "Velquin", state);
         check ("start");
 
-        if (! runVst3 (folder, false, payload))
+        if (! runVst3 (folder, false, payload, state))
             failures += "install failed; ";
 
         check ("install");
 
         installerHooks().forceTwoRenames = true;
 
-        if (! runVst3 (folder, false, payload))
+        if (! runVst3 (folder, false, payload, state))
             failures += "install in two renames failed; ";
 
         installerHooks() = {};
         check ("install in two renames");
 
-        if (! runVst3 (folder, true, payload))
+        if (! runVst3 (folder, true, payload, state))
             failures += "uninstall failed; ";
 
         check ("uninstall");
@@ -802,8 +888,9 @@ TEST (HostileDisk, AnOldBundleMovedInIsNeverSynced)
     ASSERT_TRUE (layOutBundle (target + "/Velquin.vst3", "current"));
     ASSERT_TRUE (layOutBundle (target + "/.Velquin.vst3.oh-aside", "set aside"));
     ASSERT_EQ (mkfifo ((target + "/.Velquin.vst3.oh-aside/Contents/pipe").c_str(), 0600), 0);
+    ASSERT_TRUE (recordAsMade (temp["state"], "Velquin.vst3", StateFolder::Made::setAside, folder.getChildFile (".Velquin.vst3.oh-aside")));
 
-    EXPECT_TRUE (runVst3 (folder, false, payload));
+    EXPECT_TRUE (runVst3 (folder, false, payload, temp["state"]));
 
     const auto after = rawTree (target);
     EXPECT_EQ (under (after, "Velquin.vst3", true).count ("Velquin.vst3/Contents/x86_64-win/Velquin.vst3"), 1u);
