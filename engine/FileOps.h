@@ -224,8 +224,9 @@ bool deleteTree (const Handle& parent, const Name& name);
 /** Deletes the entry below parent and all it holds only when every file in it
     can go. Where one cannot (a module a host has loaded, on a system that keeps
     those), nothing of it is deleted and the result is false; otherwise true once
-    every file is gone, even if an emptied folder of it could not go yet. */
-bool deleteWhole (const Handle& parent, const Name& name);
+    every file is gone, even if an emptied folder of it could not go yet. A
+    failing disk can still stop it part way: keptWhole then says false. */
+bool deleteWhole (const Handle& parent, const Name& name, bool* keptWhole = nullptr);
 
 /** Removes the empty folder named name below parent, but only when it is still
     the folder that expected refers to. May close expected: some systems cannot

@@ -86,12 +86,21 @@ Handle openFolderAt (int parent, const char* name)
 
 bool removeContents (int folder);
 
+/** Entries this process has deleted, so that a caller can tell "nothing" from "part". */
+unsigned long deletions = 0;
+
 /** Deletes one entry below folder: a link or file goes as it is, a folder is
     emptied through its own handle first, unless it lies on another filesystem
     (a mount point): that one and what holds it stay. */
 bool removeEntry (int folder, const char* name, dev_t device)
 {
-    if (posix.unlinkat (folder, name, 0) == 0 || errno == ENOENT)
+    if (posix.unlinkat (folder, name, 0) == 0)
+    {
+        ++deletions;
+        return true;
+    }
+
+    if (errno == ENOENT)
         return true;
 
     if (errno != EISDIR && errno != EPERM)
@@ -110,7 +119,11 @@ bool removeEntry (int folder, const char* name, dev_t device)
     if (! removeContents (fd (child)))
         return false;
 
-    return posix.unlinkat (folder, name, AT_REMOVEDIR) == 0 || errno == ENOENT;
+    if (posix.unlinkat (folder, name, AT_REMOVEDIR) != 0)
+        return errno == ENOENT;
+
+    ++deletions;
+    return true;
 }
 
 bool removeContents (int folder)
@@ -432,8 +445,16 @@ Handle createStagingFolder (const Handle& parent, const juce::String& prefix, ju
             continue;
 
         // Ours and empty, as made: then its mode is fixed through the handle.
-        if (info.st_uid != geteuid() || ! isEmptyFolder (fd (folder)) || posix.fchmod (fd (folder), stagingMode) != 0)
+        if (info.st_uid != geteuid() || ! isEmptyFolder (fd (folder)))
             return {};
+
+        if (posix.fchmod (fd (folder), stagingMode) != 0)
+        {
+            const auto error = errno;
+            removeFolder (parent, name, folder);
+            errno = error;
+            return {};
+        }
 
         nameOut = text;
         return folder;
@@ -687,10 +708,17 @@ bool deleteTree (const Handle& parent, const Name& name)
     return kindOf (parent, name) == Kind::missing;
 }
 
-bool deleteWhole (const Handle& parent, const Name& name)
+bool deleteWhole (const Handle& parent, const Name& name, bool* keptWhole)
 {
-    // An open or mapped file never stops a deletion here.
-    return deleteTree (parent, name);
+    // An open or mapped file never stops a deletion here: what does is a
+    // failing disk, maybe after part of it is gone.
+    const auto before = deletions;
+    const bool deleted = deleteTree (parent, name);
+
+    if (keptWhole != nullptr)
+        *keptWhole = ! deleted && deletions == before;
+
+    return deleted;
 }
 
 bool markCustomFolder (const Handle&, const Name&)

@@ -917,8 +917,11 @@ bool deleteTree (const Handle& parent, const Name& name)
     return kindOf (parent, name) == Kind::missing;
 }
 
-bool deleteWhole (const Handle& parent, const Name& name)
+bool deleteWhole (const Handle& parent, const Name& name, bool* keptWhole)
 {
+    if (keptWhole != nullptr)
+        *keptWhole = true;
+
     if (! isPlainName (name))
         return false;
 

@@ -123,6 +123,17 @@ void removeStagingLeftovers (const Handle& target, const Handle& state, const ju
         if (FileOps::deleteContents (leftover) && FileOps::removeFolder (target, name, leftover))
             StateFolder::forgetMade (state, bundleFileName, Made::staging, identity);
     }
+
+    // Records whose objects are gone: a run killed between deleting an object
+    // and dropping its record left them.
+    std::vector<FileOps::Identity> present;
+    const auto ours = "." + bundleFileName + ".oh-";
+
+    for (const auto& name : FileOps::listNames (target))
+        if (const auto text = name.toText(); text && text->startsWith (ours))
+            present.push_back (FileOps::identityOf (target, name));
+
+    StateFolder::forgetAllBut (state, bundleFileName, present);
 }
 
 /** A run killed between the two renames of a replacement left the old bundle
@@ -177,11 +188,7 @@ struct Staging
 
         const bool removed = FileOps::deleteContents (folder) && FileOps::removeFolder (target, name, folder);
         folder = Handle();
-
-        if (removed)
-            StateFolder::forgetMade (state, bundleFileName, Made::staging, identity);
-
-        return removed;
+        return removed && StateFolder::forgetMade (state, bundleFileName, Made::staging, identity);
     }
 
     const Handle& target;
@@ -444,7 +451,12 @@ bool replaceInTwoRenames (const Handle& target, const Handle& state, const Handl
             if (result != Rename::done)
             {
                 StateFolder::forgetMade (state, bundleFileName, Made::setAside, old);
-                continue;
+
+                // Taken meanwhile: look again; anything else is the disk's failure.
+                if (result == Rename::exists)
+                    continue;
+
+                return false;
             }
 
             oldSetAside = true;
@@ -469,13 +481,22 @@ bool replaceInTwoRenames (const Handle& target, const Handle& state, const Handl
 
         if (placed == Rename::done)
         {
-            // The old bundle goes with the staging folder, if it is still what we set aside.
+            // The old bundle goes with the staging folder. Where it cannot be
+            // moved there, it waits set aside, recorded, for the next run.
             const Name old ("old-" + bundleFileName);
-            const bool oldInStaging = takeIfExpected (target, aside, staging, old, setAside);
-            forgetIfMoved();
 
-            if (! oldInStaging || FileOps::deleteWhole (staging, old))
-                return true;
+            if (! takeIfExpected (target, aside, staging, old, setAside))
+                return false;
+
+            bool keptWhole = true;
+
+            if (FileOps::deleteWhole (staging, old, &keptWhole))
+                return StateFolder::forgetMade (state, bundleFileName, Made::setAside, setAside);
+
+            // Part of it gone (a failing disk): the new bundle stays, the rest of
+            // the old one goes with the staging folder.
+            if (! keptWhole)
+                return false;
 
             // A host holds a module of the old bundle, which can be renamed but
             // not deleted: the new one makes way and the old one is back, whole,
@@ -671,10 +692,15 @@ bool uninstallFormat (const juce::File& folder, const Handle& state, const juce:
 
     // A module a host has loaded can be renamed but not deleted: then the
     // bundle goes back, whole, and the user closes the host and runs again.
-    if (! FileOps::deleteWhole (staging.folder, bundleFileName))
+    // Part of it deleted (a failing disk), it never goes back: the rest goes
+    // with the staging folder, now or in a later run.
+    if (bool keptWhole = true; ! FileOps::deleteWhole (staging.folder, bundleFileName, &keptWhole))
     {
         RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
-        FileOps::renameNoReplace (staging.folder, bundleFileName, target, bundleFileName);
+
+        if (keptWhole)
+            FileOps::renameNoReplace (staging.folder, bundleFileName, target, bundleFileName);
+
         return false;
     }
 

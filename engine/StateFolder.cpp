@@ -1,5 +1,7 @@
 #include "StateFolder.h"
 
+#include <algorithm>
+
 namespace StateFolder
 {
 FileOps::Handle open (const juce::File& folder, juce::String* whyNot)
@@ -53,8 +55,15 @@ bool recordMade (const FileOps::Handle& state, const juce::String& bundleFileNam
     if (! state || ! identity.valid)
         return false;
 
-    auto record = FileOps::createFile (state, recordName (bundleFileName, made, identity));
-    return record && record.close() && FileOps::sync (state);
+    const auto name = recordName (bundleFileName, made, identity);
+    auto record = FileOps::createFile (state, name);
+
+    if (record && record.close() && FileOps::sync (state))
+        return true;
+
+    // A record that may not last is none: its object is not left behind to trust it.
+    FileOps::deleteTree (state, name);
+    return false;
 }
 
 bool wasMade (const FileOps::Handle& state, const juce::String& bundleFileName, Made made, const FileOps::Identity& identity)
@@ -62,11 +71,38 @@ bool wasMade (const FileOps::Handle& state, const juce::String& bundleFileName, 
     return state && identity.valid && FileOps::kindOf (state, recordName (bundleFileName, made, identity)) == FileOps::Kind::file;
 }
 
-void forgetMade (const FileOps::Handle& state, const juce::String& bundleFileName, Made made, const FileOps::Identity& identity)
+bool forgetMade (const FileOps::Handle& state, const juce::String& bundleFileName, Made made, const FileOps::Identity& identity)
 {
     // Not synced: a record that comes back after a power cut names an object
-    // that is gone, and that an object of someone else's would have to reuse.
-    if (state && identity.valid)
-        FileOps::deleteTree (state, recordName (bundleFileName, made, identity));
+    // that is gone, and the next run drops it (forgetAllBut).
+    return ! state || ! identity.valid || FileOps::deleteTree (state, recordName (bundleFileName, made, identity));
+}
+
+bool forgetAllBut (const FileOps::Handle& state, const juce::String& bundleFileName, const std::vector<FileOps::Identity>& present)
+{
+    if (! state)
+        return true;
+
+    const auto prefix = bundleFileName + ".made-";
+    bool ok = true;
+
+    for (const auto& name : FileOps::listNames (state))
+    {
+        const auto text = name.toText();
+
+        if (! text || ! text->startsWith (prefix))
+            continue;
+
+        const bool stillThere = std::any_of (present.begin(), present.end(), [&] (const FileOps::Identity& identity)
+        {
+            return *text == recordName (bundleFileName, Made::staging, identity).toText()
+                || *text == recordName (bundleFileName, Made::setAside, identity).toText();
+        });
+
+        if (! stillThere)
+            ok = FileOps::deleteTree (state, name) && ok;
+    }
+
+    return ok;
 }
 } // namespace StateFolder

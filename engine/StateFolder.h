@@ -34,6 +34,12 @@ bool recordMade (const FileOps::Handle& state, const juce::String& bundleFileNam
     only then is a leftover ours to delete or to put back. */
 bool wasMade (const FileOps::Handle& state, const juce::String& bundleFileName, Made, const FileOps::Identity&);
 
-/** Drops the record once the object is gone, or back at the bundle path. */
-void forgetMade (const FileOps::Handle& state, const juce::String& bundleFileName, Made, const FileOps::Identity&);
+/** Drops the record once the object is gone, or back at the bundle path. False
+    when it could not be dropped. */
+bool forgetMade (const FileOps::Handle& state, const juce::String& bundleFileName, Made, const FileOps::Identity&);
+
+/** Drops every record of this bundle name but those of the objects still
+    present: what a run killed after deleting an object, before dropping its
+    record, left. False when one could not be dropped. */
+bool forgetAllBut (const FileOps::Handle& state, const juce::String& bundleFileName, const std::vector<FileOps::Identity>& present);
 } // namespace StateFolder

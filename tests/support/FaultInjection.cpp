@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <set>
 #include <unistd.h>
 
 namespace
@@ -85,6 +86,9 @@ const PosixCalls::Calls real = PosixCalls::systemCalls();
 
 using S = FaultSeamAccess;
 
+/** Descriptors written through the seam and not yet closed. */
+std::set<int> written;
+
 int watchedMkdirat (int d, const char* n, mode_t m)
 {
     return S::run<int> ("mkdirat", pathAt (d, n), [&] { return real.mkdirat (d, n, m); });
@@ -117,6 +121,7 @@ int watchedFchmod (int fd, mode_t m)
 
 ssize_t watchedWrite (int fd, const void* data, size_t size)
 {
+    written.insert (fd);
     return S::run<ssize_t> ("write", pathOf (fd), [&] { return real.write (fd, data, size); });
 }
 
@@ -137,14 +142,15 @@ int watchedSyncfs (int fd)
 
 int watchedClose (int fd)
 {
-    // Only the close of something written can lose data; a folder's or a
-    // reader's close is not a point at which the disk can fail us.
-    const auto flags = fcntl (fd, F_GETFL);
-
-    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY)
+    // Only the close of something written can lose data; a folder's, a
+    // reader's or a lock's close is not a point at which the disk can fail us.
+    if (written.erase (fd) == 0)
         return real.close (fd);
 
-    return S::run<int> ("close", pathOf (fd), [&] { return real.close (fd); });
+    // A failed close still frees the descriptor, as Linux's does.
+    const auto path = pathOf (fd);
+    const auto result = real.close (fd);
+    return S::run<int> ("close", path, [&] { return result; });
 }
 
 int watchedFlock (int fd, int operation)
@@ -163,6 +169,7 @@ FaultInjection::FaultInjection()
 
 FaultInjection::~FaultInjection()
 {
+    written.clear();
     PosixCalls::current = real;
     active = nullptr;
 }
