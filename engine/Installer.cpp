@@ -734,8 +734,15 @@ bool processSelectedFormats (PerFormat<bool>& selection,
     EntryWriter writer;   // shared by the formats
     PerFormat<RunLog::Failure> failures;
 
+    // A state folder others could change is no better than none: then nothing
+    // is locked or recorded, and nothing left behind counts as ours. One that
+    // cannot be made or opened (a failing disk) fails every format.
     juce::String stateProblem;
-    const auto state = stateFolder == juce::File() ? Handle() : StateFolder::open (stateFolder, &stateProblem);
+    bool stateUntrusted = false;
+    const auto state = stateFolder == juce::File() ? Handle() : StateFolder::open (stateFolder, &stateProblem, &stateUntrusted);
+
+    if (stateUntrusted)
+        stateProblem = {};
 
     // A staged format is finished after the next one is staged: its data goes to
     // the disk while the next archive is inflated, and its sync finds it there.
@@ -783,8 +790,6 @@ bool processSelectedFormats (PerFormat<bool>& selection,
         }
         else if (stateProblem.isNotEmpty() || locked != FileOps::Lock::taken)
         {
-            // Without its records and its lock, a privileged run would take
-            // leftovers of others for its own, or race another run.
             RunLog::noteRefusal (RunLog::Step::openTarget, {},
                                  stateProblem.isNotEmpty() ? stateProblem
                                  : locked == FileOps::Lock::busy ? "another run is installing or removing " + name

@@ -20,9 +20,10 @@ PerFormat<PayloadArchive> embeddedPayloads();
     bundle name's lock, so that one run at a time works on it, and the records
     of what a run made beside the bundle: a staging folder or a set-aside old
     bundle that a killed run left behind is deleted or put back only when its
-    record says a run of ours made it. A state folder that cannot be opened
-    safely fails every format; without one (tests, benchmarks) nothing is
-    locked or recorded, and nothing left behind counts as ours. */
+    record says a run of ours made it. Without one, or with one that others
+    could change (tests, benchmarks, Wine, which owns every file by the user),
+    nothing is locked or recorded, and nothing left behind counts as ours; one
+    that cannot be made or opened fails every format. */
 bool processSelectedFormats (PerFormat<bool>& selection,
                              bool uninstall,
                              const PerFormat<juce::File>& folders,

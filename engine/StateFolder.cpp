@@ -4,11 +4,15 @@
 
 namespace StateFolder
 {
-FileOps::Handle open (const juce::File& folder, juce::String* whyNot)
+FileOps::Handle open (const juce::File& folder, juce::String* whyNot, bool* untrusted)
 {
     juce::String ignored;
     auto& why = whyNot != nullptr ? *whyNot : ignored;
     why = {};
+
+    bool ignoredToo = false;
+    auto& othersMayChange = untrusted != nullptr ? *untrusted : ignoredToo;
+    othersMayChange = false;
 
     if (folder == juce::File())
     {
@@ -21,6 +25,7 @@ FileOps::Handle open (const juce::File& folder, juce::String* whyNot)
 
     if (! handle)
     {
+        othersMayChange = report.untrustedLink || report.changeableByOthers.isNotEmpty();
         why = report.untrustedLink ? "a link on the way to " + folder.getFullPathName() + " may have been put there by another user"
                                    : folder.getFullPathName() + " could not be made or opened";
         return {};
@@ -28,6 +33,7 @@ FileOps::Handle open (const juce::File& folder, juce::String* whyNot)
 
     if (! report.holdersGuarded || ! FileOps::onlyPrivilegedCanChange (handle, false))
     {
+        othersMayChange = true;
         why = folder.getFullPathName() + ", or a folder on the way to it, may be changed by others than the administrators";
         return {};
     }

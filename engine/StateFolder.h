@@ -12,8 +12,9 @@ namespace StateFolder
 {
 /** Opens the folder, made when missing (with any missing parents).
     Invalid when it cannot be made or opened, or when it, or a folder on the
-    way, may be changed by someone else; whyNot then says which, for the log. */
-FileOps::Handle open (const juce::File& folder, juce::String* whyNot = nullptr);
+    way, may be changed by someone else; whyNot then says which, for the log,
+    and untrusted is set in the second case. */
+FileOps::Handle open (const juce::File& folder, juce::String* whyNot = nullptr, bool* untrusted = nullptr);
 
 /** Takes the lock of one bundle name without waiting. Held for as long as the
     returned handle lives; result says busy when another run holds it. */
