@@ -7,6 +7,7 @@
 #   <app id>.desktop     desktop entry
 #   <app id>.metainfo.xml, <app id>.policy (action <app id>.run)
 #   <package>.1          manual page; changelog; copyright
+#   <package>-deploy.8   the deploy program's manual page
 #
 # Every product value is escaped for the text it lands in (XML, desktop entry,
 # shell, roff): "Salt & Pepper" must stay one name, not break the file.
@@ -62,8 +63,10 @@ function (oh_generate_linux_files out_dir)
     oh_desktop_escape (OH_DESKTOP_PRODUCT "${OH_PRODUCT_DISPLAY_NAME}")
     oh_desktop_escape (OH_DESKTOP_PRODUCT_KEYWORD "${OH_PRODUCT_DISPLAY_NAME}" LIST)
     oh_roff_escape (OH_ROFF_PRODUCT "${OH_PRODUCT_DISPLAY_NAME}")
+    oh_roff_escape (OH_ROFF_VERSION "${OH_PRODUCT_VERSION}")
     oh_shell_quote (OH_SH_LIBEXEC_REL "${OH_LIBEXEC_REL}")
     string (TOUPPER "${OH_PACKAGE_NAME}" OH_MAN_TITLE)
+    string (TOUPPER "${OH_PACKAGE_NAME}-deploy" OH_DEPLOY_MAN_TITLE)
 
     string (TIMESTAMP OH_RELEASE_DATE "%Y-%m-%d" UTC)
     string (TIMESTAMP OH_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
@@ -74,6 +77,7 @@ function (oh_generate_linux_files out_dir)
     configure_file ("${templates}/app.metainfo.xml.in" "${out_dir}/${OH_APP_ID}.metainfo.xml" @ONLY)
     configure_file ("${templates}/app.policy.in" "${out_dir}/${OH_APP_ID}.policy" @ONLY)
     configure_file ("${templates}/manual.1.in" "${out_dir}/${OH_PACKAGE_NAME}.1" @ONLY)
+    configure_file ("${templates}/deploy.8.in" "${out_dir}/${OH_PACKAGE_NAME}-deploy.8" @ONLY)
     configure_file ("${templates}/changelog.in" "${out_dir}/changelog" @ONLY)
     configure_file ("${templates}/copyright.in" "${out_dir}/copyright" @ONLY)
 endfunction()

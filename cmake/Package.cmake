@@ -5,7 +5,9 @@
 #   /usr/bin/<package>                          launcher: pkexec unless already root
 #   /usr/libexec/<package>/oh_installer         the program
 #   /usr/share/applications, metainfo, polkit-1/actions, icons/hicolor: <app id>.*
+#   /usr/sbin/<package>-deploy                  the deploy program (root's, no window)
 #   /usr/share/man/man1/<package>.1.gz, /usr/share/doc/<package>/: copyright, changelog.gz
+#   /usr/share/man/man8/<package>-deploy.8.gz
 include (GNUInstallDirs)
 include ("${CMAKE_CURRENT_LIST_DIR}/LinuxFiles.cmake")
 
@@ -16,14 +18,15 @@ oh_generate_linux_files ("${oh_linux_out}")
 
 # Debian keeps documentation compressed, without a time stamp in the header.
 find_program (OH_GZIP gzip REQUIRED)
-foreach (doc IN ITEMS changelog ${oh_package_name}.1)
+foreach (doc IN ITEMS changelog ${oh_package_name}.1 ${oh_package_name}-deploy.8)
     add_custom_command (
         OUTPUT "${oh_linux_out}/${doc}.gz"
         COMMAND sh -c "\"$0\" -9n -c \"$1\" > \"$2\"" "${OH_GZIP}" "${oh_linux_out}/${doc}" "${oh_linux_out}/${doc}.gz"
         DEPENDS "${oh_linux_out}/${doc}"
         VERBATIM)
 endforeach()
-add_custom_target (oh_linux_docs ALL DEPENDS "${oh_linux_out}/changelog.gz" "${oh_linux_out}/${oh_package_name}.1.gz")
+add_custom_target (oh_linux_docs ALL DEPENDS "${oh_linux_out}/changelog.gz" "${oh_linux_out}/${oh_package_name}.1.gz"
+                                            "${oh_linux_out}/${oh_package_name}-deploy.8.gz")
 
 install (TARGETS oh_installer RUNTIME DESTINATION "${OH_LIBEXEC_REL}")
 install (PROGRAMS "${oh_linux_out}/${oh_package_name}" DESTINATION bin)
@@ -31,6 +34,11 @@ install (FILES "${oh_linux_out}/${OH_APP_ID}.desktop" DESTINATION share/applicat
 install (FILES "${oh_linux_out}/${OH_APP_ID}.metainfo.xml" DESTINATION share/metainfo)
 install (FILES "${oh_linux_out}/${OH_APP_ID}.policy" DESTINATION share/polkit-1/actions)
 install (FILES "${oh_linux_out}/${oh_package_name}.1.gz" DESTINATION share/man/man1)
+# Installed as a target (so that CPack strips it), then given the package's name.
+install (TARGETS oh_deploy RUNTIME DESTINATION sbin)
+install (CODE "file (RENAME \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/sbin/oh_deploy\"
+                            \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/sbin/${oh_package_name}-deploy\")")
+install (FILES "${oh_linux_out}/${oh_package_name}-deploy.8.gz" DESTINATION share/man/man8)
 install (FILES "${oh_linux_out}/copyright" "${oh_linux_out}/changelog.gz" DESTINATION "share/doc/${oh_package_name}")
 
 # The icon is named after the application id, so that two products' packages

@@ -142,8 +142,13 @@ endif()
 # own that the tests check; every other product is held to the general rules.
 file (SHA256 "${OH_EULA_FILE}" oh_eula_hash)
 file (SHA256 "${PROJECT_SOURCE_DIR}/product/EULA.txt" oh_demo_eula_hash)
+if (WIN32)
+    set (oh_demo_suffix " for Windows")
+else()
+    set (oh_demo_suffix " for Linux")
+endif()
 if (OH_PRODUCT_NAME STREQUAL "Velquin" AND OH_PRODUCT_VERSION STREQUAL "1.0.0"
-    AND OH_PLATFORM_SUFFIX STREQUAL " for Windows" AND oh_eula_hash STREQUAL oh_demo_eula_hash
+    AND OH_PLATFORM_SUFFIX STREQUAL oh_demo_suffix AND oh_eula_hash STREQUAL oh_demo_eula_hash
     AND OH_PRODUCT_BUNDLE_DIR STREQUAL "" AND OH_STAND_IN_MODULE_SIZE EQUAL 0)
     set (OH_DEMO_PRODUCT ON)
 else()

@@ -1,7 +1,8 @@
-# oh_add_windows_resources (<target>)
+# oh_add_windows_resources (<target> [MANIFEST <file>] [DESCRIPTION <text>])
 #
-# Gives the Windows executable its manifest, version block, two icon groups and
-# the message table of its event source.
+# Gives the Windows executable its manifest (default: the window program's),
+# version block (FileDescription: DESCRIPTION, default the manager's name), two
+# icon groups and the message table of its event source.
 # The icons are made at build time from the plume artwork (resources/linux/hicolor):
 # 16, 32 and 48 pixels as 32-bit images, 256 pixels stored as PNG.
 # Names and version come from OH_COMPANY_NAME, OH_MANAGER_NAME and
@@ -20,11 +21,19 @@ find_program (OH_ICOTOOL icotool REQUIRED)
 find_program (OH_WINDMC NAMES x86_64-w64-mingw32-windmc windmc REQUIRED)
 
 function (oh_add_windows_resources target)
+    cmake_parse_arguments (ARG "" "MANIFEST;DESCRIPTION" "" ${ARGN})
     set (art "${PROJECT_SOURCE_DIR}/resources/linux/hicolor")
     set (png_name apps/oakhaze-plugin-manager.png)
     set (out_dir "${CMAKE_CURRENT_BINARY_DIR}/windows-resources")
     set (OH_ICON_FILE "${out_dir}/oh_installer.ico")
     set (OH_MANIFEST_FILE "${PROJECT_SOURCE_DIR}/resources/windows/oh_installer.manifest")
+    if (ARG_MANIFEST)
+        set (OH_MANIFEST_FILE "${ARG_MANIFEST}")
+    endif()
+    set (OH_FILE_DESCRIPTION "${OH_MANAGER_NAME}")
+    if (ARG_DESCRIPTION)
+        set (OH_FILE_DESCRIPTION "${ARG_DESCRIPTION}")
+    endif()
 
     add_custom_command (
         OUTPUT "${OH_ICON_FILE}"

@@ -256,4 +256,8 @@ bool readSmallFile (const Handle& file, size_t maxSize, juce::MemoryBlock& conte
 
 /** Deletes the file only when it is a plain file that this process owns. */
 void deleteOwnPlainFile (const juce::File& file);
+
+/** How many entries this process has left for the system to delete at the next
+    restart (files a program still held); always 0 where no system does that. */
+int deletionsLeftForRestart();
 } // namespace FileOps

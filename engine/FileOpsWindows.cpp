@@ -4,6 +4,7 @@
 
 #include <aclapi.h>
 
+#include <atomic>
 #include <vector>
 
 // Below a target folder every name is opened relative to an open folder handle
@@ -327,14 +328,16 @@ juce::String randomSuffix()
     return suffix;
 }
 
+std::atomic<int> leftForRestart { 0 };
+
 /** Deletes the entry at the next restart, by its full path. */
 void deleteAtRestart (HANDLE h)
 {
     std::vector<WCHAR> path (32768);
     const auto length = GetFinalPathNameByHandleW (h, path.data(), (DWORD) path.size(), FILE_NAME_NORMALIZED);
 
-    if (length > 0 && length < path.size())
-        MoveFileExW (path.data(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (length > 0 && length < path.size() && MoveFileExW (path.data(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        ++leftForRestart;
 }
 
 /** A file that cannot be deleted now (a module a host still has loaded) gets a
@@ -1055,5 +1058,10 @@ void deleteOwnPlainFile (const juce::File&)
 {
     // Windows has no leftover script: an elevated process deleting by path in
     // a user's temporary folder could only be steered by that user.
+}
+
+int deletionsLeftForRestart()
+{
+    return leftForRestart.load();
 }
 } // namespace FileOps

@@ -1,6 +1,5 @@
 #include "Installer.h"
 
-#include "BinaryData.h"
 #include "EntryData.h"
 #include "FileOps.h"
 #include "InstallerHooks.h"
@@ -11,13 +10,6 @@
 #include <memory>
 #include <set>
 #include <vector>
-
-PerFormat<PayloadArchive> embeddedPayloads()
-{
-    return { PayloadArchive { BinaryData::vst3_zip, (size_t) BinaryData::vst3_zipSize },
-             PayloadArchive { BinaryData::clap_zip, (size_t) BinaryData::clap_zipSize },
-             PayloadArchive { BinaryData::aax_zip,  (size_t) BinaryData::aax_zipSize } };
-}
 
 InstallerHooks& installerHooks()
 {
@@ -727,7 +719,8 @@ bool processSelectedFormats (PerFormat<bool>& selection,
                              const PerFormat<juce::File>& folders,
                              const juce::String& productName,
                              const PerFormat<PayloadArchive>& payloads,
-                             const juce::File& stateFolder)
+                             PerFormat<FormatOutcome>* outcomes,
+                             const RunState& runState)
 {
     bool processedAny = false;
     bool allSucceeded = true;
@@ -739,10 +732,23 @@ bool processSelectedFormats (PerFormat<bool>& selection,
     // cannot be made or opened (a failing disk) fails every format.
     juce::String stateProblem;
     bool stateUntrusted = false;
-    const auto state = stateFolder == juce::File() ? Handle() : StateFolder::open (stateFolder, &stateProblem, &stateUntrusted);
+    const auto state = runState.folder == juce::File() ? Handle() : StateFolder::open (runState.folder, &stateProblem, &stateUntrusted);
 
     if (stateUntrusted)
         stateProblem = {};
+
+    if (outcomes != nullptr)
+        *outcomes = {};
+
+    // Each format's ending goes to the log, and to the caller when it asks.
+    const auto formatProcessed = [&] (int k, bool removing, bool ok)
+    {
+        const auto index = (size_t) k;
+        RunLog::formatProcessed (k, removing, folders[index], ok, failures[index]);
+
+        if (outcomes != nullptr)
+            (*outcomes)[index] = { true, ok, failures[index] };
+    };
 
     // A staged format is finished after the next one is staged: its data goes to
     // the disk while the next archive is inflated, and its sync finds it there.
@@ -755,7 +761,7 @@ bool processSelectedFormats (PerFormat<bool>& selection,
             auto& failure = failures[(size_t) pendingFormat];
             const RunLog::FailureScope scope (failure);
             const bool ok = finishInstall (*pending);
-            RunLog::formatProcessed (pendingFormat, false, folders[(size_t) pendingFormat], ok, failure);
+            formatProcessed (pendingFormat, false, ok);
             allSucceeded = ok && allSucceeded;
         }
 
@@ -780,13 +786,13 @@ bool processSelectedFormats (PerFormat<bool>& selection,
         FileOps::Lock locked = FileOps::Lock::taken;
         Handle lock;
 
-        if (state)
+        if (state && ! runState.callerHoldsLocks)
             lock = StateFolder::lockBundle (state, name, locked);
 
         if (bundle == juce::File())
         {
             RunLog::noteFailure (RunLog::Step::openTarget, {}, 0);
-            RunLog::formatProcessed (k, uninstall, folders[index], false, failures[index]);
+            formatProcessed (k, uninstall, false);
         }
         else if (stateProblem.isNotEmpty() || locked != FileOps::Lock::taken)
         {
@@ -794,7 +800,7 @@ bool processSelectedFormats (PerFormat<bool>& selection,
                                  stateProblem.isNotEmpty() ? stateProblem
                                  : locked == FileOps::Lock::busy ? "another run is installing or removing " + name
                                                                  : "the lock of " + name + " could not be taken");
-            RunLog::formatProcessed (k, uninstall, folders[index], false, failures[index]);
+            formatProcessed (k, uninstall, false);
         }
         else
         {
@@ -803,7 +809,7 @@ bool processSelectedFormats (PerFormat<bool>& selection,
             if (uninstall)
             {
                 ok = uninstallFormat (folder, state, name);
-                RunLog::formatProcessed (k, true, folder, ok, failures[index]);
+                formatProcessed (k, true, ok);
             }
             else
             {
@@ -825,13 +831,13 @@ bool processSelectedFormats (PerFormat<bool>& selection,
 }
 
 void restoreSetAsideBundles (const PerFormat<juce::File>& folders, const juce::String& productName,
-                             const juce::File& stateFolder)
+                             const RunState& runState)
 {
     // Only what a run recorded in the state folder is put back.
-    if (stateFolder == juce::File())
+    if (runState.folder == juce::File())
         return;
 
-    const auto state = StateFolder::open (stateFolder);
+    const auto state = StateFolder::open (runState.folder);
 
     for (int k = 0; k < numFormats; ++k)
     {
@@ -844,7 +850,9 @@ void restoreSetAsideBundles (const PerFormat<juce::File>& folders, const juce::S
             continue;
 
         // A run at work on this bundle will see to it itself.
-        if (const auto lock = StateFolder::lockBundle (state, name, locked))
+        const auto lock = runState.callerHoldsLocks ? Handle() : StateFolder::lockBundle (state, name, locked);
+
+        if (runState.callerHoldsLocks || lock)
             if (const auto target = FileOps::openTargetFolder (folder, false, &report); target && report.changeableByOthers.isEmpty())
                 restoreSetAsideBundle (target, state, name);
     }

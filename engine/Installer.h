@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Catalogue.h"
+#include "RunLog.h"
 
 /** An embedded payload archive: bytes that stay where they are. */
 struct PayloadArchive
@@ -12,9 +13,25 @@ struct PayloadArchive
 /** The embedded archives, entry k for format k. */
 PerFormat<PayloadArchive> embeddedPayloads();
 
+/** How one format of a run ended. */
+struct FormatOutcome
+{
+    bool processed = false;     ///< it was selected
+    bool succeeded = false;
+    RunLog::Failure failure;    ///< the first failure, when it did not succeed
+};
+
+/** Where a run keeps its locks and its records (StateFolder.h). */
+struct RunState
+{
+    juce::File folder;               ///< the state folder; none: nothing locked or recorded
+    bool callerHoldsLocks = false;   ///< the caller holds each processed format's lock already
+};
+
 /** Installs (or, with uninstall, removes) every selected format's bundle, in the
     order VST3, CLAP, AAX. Each processed selection entry comes back false.
     True only when at least one format was processed and every one succeeded.
+    outcomes, when given, receives each format's own ending.
 
     The state folder (SystemPaths::stateFolder, StateFolder.h) holds each
     bundle name's lock, so that one run at a time works on it, and the records
@@ -29,14 +46,15 @@ bool processSelectedFormats (PerFormat<bool>& selection,
                              const PerFormat<juce::File>& folders,
                              const juce::String& productName,
                              const PerFormat<PayloadArchive>& payloads = embeddedPayloads(),
-                             const juce::File& stateFolder = {});
+                             PerFormat<FormatOutcome>* outcomes = nullptr,
+                             const RunState& runState = {});
 
 /** Puts back every bundle that a run killed in the middle of a replacement
     left set aside while its bundle path is empty, when the state folder
     records it as set aside by us. Called at start, before the presence test;
     every install or uninstall does the same first. */
 void restoreSetAsideBundles (const PerFormat<juce::File>& folders, const juce::String& productName,
-                             const juce::File& stateFolder);
+                             const RunState& runState);
 
 /** Removes a leftover "script.sh" from the temporary folder at shutdown. */
 void removeLeftoverScript (const juce::File& temporaryFolder);

@@ -1,5 +1,6 @@
 #include "PeVersion.h"
 
+#include <cstring>
 #include <optional>
 
 namespace
@@ -29,13 +30,18 @@ namespace
         juce::uint32 virtualAddress, virtualSize, rawSize, rawOffset;
     };
 
-    /** Reads little-endian structures at checked offsets of one open file. */
+    /** Reads little-endian structures at checked offsets of one open file, or of a module in memory. */
     class PeFile
     {
     public:
-        explicit PeFile (const FileOps::Handle& f) : file (f)
+        explicit PeFile (const FileOps::Handle& f) : file (&f)
         {
-            fileSize = juce::jmax ((juce::int64) 0, FileOps::sizeOf (file));
+            fileSize = juce::jmax ((juce::int64) 0, FileOps::sizeOf (f));
+        }
+
+        PeFile (const void* data, size_t size)
+            : memory (static_cast<const juce::uint8*> (data)), fileSize ((juce::int64) size)
+        {
         }
 
         /** Copies size bytes at offset into dest; false unless all of them lie inside the file. */
@@ -44,7 +50,13 @@ namespace
             if (offset < 0 || size < 0 || offset > fileSize || (juce::int64) size > fileSize - offset)
                 return false;
 
-            return FileOps::readAt (file, (juce::uint64) offset, dest, (size_t) size);
+            if (memory != nullptr)
+            {
+                std::memcpy (dest, memory + offset, (size_t) size);
+                return true;
+            }
+
+            return FileOps::readAt (*file, (juce::uint64) offset, dest, (size_t) size);
         }
 
         bool readSections()
@@ -230,7 +242,8 @@ namespace
         }
 
     private:
-        const FileOps::Handle& file;
+        const FileOps::Handle* file = nullptr;
+        const juce::uint8* memory = nullptr;
         juce::int64 fileSize = 0;
         juce::uint32 resourceRva = 0;
         std::vector<Section> sections;
@@ -252,6 +265,11 @@ juce::String readModuleVersion (const FileOps::Handle& file)
         seam();
 
     return PeFile (file).readVersion();
+}
+
+juce::String readModuleVersion (const void* data, size_t size)
+{
+    return data != nullptr ? PeFile (data, size).readVersion() : juce::String();
 }
 
 juce::String readFileVersion (const juce::File& file)

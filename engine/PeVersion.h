@@ -19,6 +19,9 @@ juce::String readFileVersion (const juce::File& file);
     checked and read through that one handle, never looked up again by name. */
 juce::String readModuleVersion (const FileOps::Handle& file);
 
+/** The same, from a whole module in memory. */
+juce::String readModuleVersion (const void* data, size_t size);
+
 /** Runs after a module has been opened and checked and before it is read;
     empty but for tests that change what lies at the module's path there. */
 std::function<void()>& versionProbeSeam();

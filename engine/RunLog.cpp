@@ -16,19 +16,10 @@ namespace
         return current;
     }
 
-    const char* stepName (Step step)
+    juce::String& programTag()
     {
-        switch (step)
-        {
-            case Step::openTarget:  return "open target";
-            case Step::stage:       return "stage";
-            case Step::verify:      return "verify";
-            case Step::swap:        return "swap";
-            case Step::remove:      return "delete";
-            case Step::sync:        return "sync";
-        }
-
-        return "?";
+        static juce::String tag;
+        return tag;
     }
 
     /** Paths and texts in a line: control characters (a name may hold a line
@@ -60,6 +51,27 @@ namespace
     }
 }
 
+const char* stepName (Step step)
+{
+    switch (step)
+    {
+        case Step::openTarget:  return "open target";
+        case Step::stage:       return "stage";
+        case Step::verify:      return "verify";
+        case Step::swap:        return "swap";
+        case Step::remove:      return "delete";
+        case Step::sync:        return "sync";
+        case Step::lock:        return "lock";
+    }
+
+    return "?";
+}
+
+void setProgram (const juce::String& programName)
+{
+    programTag() = programName.isEmpty() ? juce::String() : programName + ": ";
+}
+
 void setSystemCall (SystemCall call)
 {
     systemCall() = std::move (call);
@@ -68,11 +80,12 @@ void setSystemCall (SystemCall call)
 void write (Event event, const juce::String& line)
 {
     const auto error = lastSystemError();
+    const auto tagged = programTag() + line;
 
     if (const auto& call = systemCall())
-        call (event, line);
+        call (event, tagged);
     else
-        writeToSystem (event, line);
+        writeToSystem (event, tagged);
 
     restoreLastSystemError (error);
 }
@@ -106,6 +119,7 @@ void noteFailure (Step step, const juce::String& pathBelowTarget, int systemErro
     failure->pathBelowTarget = pathBelowTarget.replaceCharacter (juce::File::getSeparatorChar() == '/' ? '\\' : '/',
                                                                  juce::File::getSeparatorChar());
     failure->systemError = systemErrorCode != 0 ? systemErrorText (systemErrorCode) : juce::String();
+    failure->systemErrorCode = systemErrorCode;
 }
 
 void noteRefusal (Step step, const juce::String& pathBelowTarget, const juce::String& reason)
@@ -158,5 +172,14 @@ void formatProcessed (int format, bool uninstall, const juce::File& folder, bool
     }
 
     write (succeeded ? Event::succeeded : Event::failed, line);
+}
+
+void formatLeftAlone (int format, bool uninstall, const juce::File& folder, const juce::String& why, bool asError)
+{
+    juce::String line;
+    line << formatNames[format] << (uninstall ? " uninstall from " : " install into ") << folderText (folder)
+         << ": " << printable (why);
+
+    write (asError ? Event::failed : Event::succeeded, line);
 }
 } // namespace RunLog

@@ -28,9 +28,16 @@ void setSystemCall (SystemCall);
 /** Writes one line. Keeps the system's last error as it was. */
 void write (Event, const juce::String& line);
 
+/** Names the program in every line it writes ("oh_deploy: ..."), for a program
+    other than the window, whose lines stay as they always were. */
+void setProgram (const juce::String& programName);
+
 //==============================================================================
 /** Where in one format's run a failure happened. */
-enum class Step { openTarget, stage, verify, swap, remove, sync };
+enum class Step { openTarget, stage, verify, swap, remove, sync, lock };
+
+/** The step as the log and the deploy program's reports name it. */
+const char* stepName (Step);
 
 /** The first failure of one format's run. */
 struct Failure
@@ -39,6 +46,7 @@ struct Failure
     Step step = Step::stage;
     juce::String pathBelowTarget;   ///< empty: the target folder itself
     juce::String systemError;       ///< the system's own text, empty when there was none
+    int systemErrorCode = 0;        ///< the system's own code (errno, a Windows error), 0 when there was none
 };
 
 /** While it lives, noteFailure records into this format's failure. */
@@ -83,6 +91,10 @@ void started (const juce::String& productName, const juce::String& productVersio
 
 /** One format's line: install or uninstall, the folder, the result and, for a failure, what failed. */
 void formatProcessed (int format, bool uninstall, const juce::File& folder, bool succeeded, const Failure& failure);
+
+/** The line of a format a run left as it was, and why: nothing to do (an
+    information), or refused or busy (an error). */
+void formatLeftAlone (int format, bool uninstall, const juce::File& folder, const juce::String& why, bool asError);
 
 //==============================================================================
 // One of each per platform.

@@ -167,7 +167,8 @@ namespace
 }
 
 ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
-                                  const PerFormat<juce::File>& defaultFolders)
+                                  const PerFormat<juce::File>& defaultFolders,
+                                  bool mayWrite)
 {
     ResolvedSettings resolved;
     resolved.settingsFolder = commonAppDataFolder.getChildFile ("Oakhaze");
@@ -225,7 +226,7 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
 
             // Made like the installer's own folders, readable by the hosts whatever
             // the umask, and by the same rule about links on the way.
-            if (value != juce::File())
+            if (value != juce::File() && mayWrite)
                 FileOps::openTargetFolder (value, true);
         }
 
@@ -235,7 +236,10 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
     // Only where nothing at all is in the way: a folder or a link under the
     // file's name is left alone, and the defaults hold for this run.
     if (kind == FileOps::Kind::missing)
-        writeDefaults (resolved.settingsFolder, defaultFolders);
+    {
+        if (mayWrite)
+            writeDefaults (resolved.settingsFolder, defaultFolders);
+    }
     else
         resolved.ignoredBecause = "not a plain file";
 

@@ -15,6 +15,9 @@ struct ResolvedSettings
 
 /** Resolves the target folders once at start-up: reads the shared settings
     file below the common application data folder, or writes it with the
-    defaults when it is missing and its folder exists. */
+    defaults when it is missing and its folder exists. With mayWrite false
+    (a run that only looks) the same folders come out, but neither the file
+    nor a folder it names is made. */
 ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
-                                  const PerFormat<juce::File>& defaultFolders);
+                                  const PerFormat<juce::File>& defaultFolders,
+                                  bool mayWrite = true);

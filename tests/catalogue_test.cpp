@@ -64,7 +64,11 @@ TEST (Catalogue, DemoProductValues)
     OH_DEMO_FACT();
     EXPECT_EQ (Product::displayName(), "Velquin");
     EXPECT_STREQ (Product::version, "1.0.0");
+   #if JUCE_WINDOWS
     EXPECT_STREQ (Product::platformSuffix, " for Windows");
+   #else
+    EXPECT_STREQ (Product::platformSuffix, " for Linux");
+   #endif
     EXPECT_STREQ (Product::companyName, "Oakhaze, Inc.");
 }
 

@@ -35,7 +35,7 @@ bool runVst3 (const juce::File& folder, bool uninstall, const juce::MemoryBlock&
 {
     PerFormat<bool> selection { true, false, false };
     return processSelectedFormats (selection, uninstall, { folder, {}, {} }, "Velquin",
-                                   { PayloadArchive { archive.getData(), archive.getSize() }, {}, {} }, state);
+                                   { PayloadArchive { archive.getData(), archive.getSize() }, {}, {} }, nullptr, { state });
 }
 
 juce::String moduleOf (const juce::File& folder)

@@ -158,7 +158,7 @@ struct Payload
 bool runVst3 (const juce::File& folder, bool uninstall, const Payload& payload, const juce::File& state = {})
 {
     PerFormat<bool> selection { true, false, false };
-    return processSelectedFormats (selection, uninstall, { folder, {}, {} }, "Velquin", payload.payloads(), state);
+    return processSelectedFormats (selection, uninstall, { folder, {}, {} }, "Velquin", payload.payloads(), nullptr, { state });
 }
 
 bool becomeNobody()
@@ -674,7 +674,7 @@ TEST (HostileDisk, ObjectsOfOthersRenamedToOurNamesAreLeftAlone)
                 failures += std::string (step) + ": the hard link was put in place as the CLAP bundle; ";
         };
 
-        restoreSetAsideBundles ({ folder, folder, {} }, "Velquin", state);
+        restoreSetAsideBundles ({ folder, folder, {} }, "Velquin", { state });
         check ("start");
 
         if (! runVst3 (folder, false, payload, state))

@@ -240,7 +240,7 @@ struct Machine
 
     bool run (PerFormat<bool> selection, bool uninstall) const
     {
-        const auto result = processSelectedFormats (selection, uninstall, folders, "Velquin", payloads(), state);
+        const auto result = processSelectedFormats (selection, uninstall, folders, "Velquin", payloads(), nullptr, { state });
         EXPECT_EQ (selection, (PerFormat<bool> { false, false, false })) << "every processed entry comes back false";
         return result;
     }
@@ -256,7 +256,7 @@ struct Machine
         if (pid == 0)
         {
             PerFormat<bool> selection { true, false, false };
-            _exit (processSelectedFormats (selection, uninstall, folders, "Velquin", payloads(), state) ? 0 : 1);
+            _exit (processSelectedFormats (selection, uninstall, folders, "Velquin", payloads(), nullptr, { state }) ? 0 : 1);
         }
 
         std::this_thread::sleep_for (delay);
@@ -896,7 +896,7 @@ TEST (Install, AnotherUserSwappingOurEntriesForLinksCannotSteerRoot)
                 break;
 
             PerFormat<bool> selection { true, true, false };
-            processSelectedFormats (selection, runs % 3 == 2, m.folders, "Velquin", m.payloads(), m.state);
+            processSelectedFormats (selection, runs % 3 == 2, m.folders, "Velquin", m.payloads(), nullptr, { m.state });
         }
 
         // Still racing when we stop it: an attacker that gave up or never started proves nothing.
@@ -963,7 +963,7 @@ TEST (Install, TwoProcessesInstallingTheSameFormatAtOnceTakeTurns)
                 {
                     PerFormat<bool> selection { true, false, false };
 
-                    if (processSelectedFormats (selection, false, m.folders, "Velquin", m.payloads(), m.state))
+                    if (processSelectedFormats (selection, false, m.folders, "Velquin", m.payloads(), nullptr, { m.state }))
                         continue;
 
                     if (lastLine.contains ("another run is installing or removing Velquin.vst3"))
@@ -1032,7 +1032,7 @@ TEST (Install, UninstallLeavesTheWholeBundleOrNoneAndChecksTheDisk)
         if (const auto pid = fork(); pid == 0)
         {
             PerFormat<bool> selection { true, false, false };
-            _exit (processSelectedFormats (selection, true, m.folders, "Velquin", m.payloads(), m.state) ? 0 : 1);
+            _exit (processSelectedFormats (selection, true, m.folders, "Velquin", m.payloads(), nullptr, { m.state }) ? 0 : 1);
         }
         else if (int status = 0; waitpid (pid, &status, 0) != pid || endedByKillOrSuccess (status) != "")
         {
@@ -1067,7 +1067,7 @@ TEST (Install, UninstallLeavesTheWholeBundleOrNoneAndChecksTheDisk)
 
             PerFormat<bool> selection { true, false, false };
 
-            if (! processSelectedFormats (selection, true, m.folders, "Velquin", m.payloads(), m.state) || ! snapshot (m.folders[0]).empty())
+            if (! processSelectedFormats (selection, true, m.folders, "Velquin", m.payloads(), nullptr, { m.state }) || ! snapshot (m.folders[0]).empty())
                 failures += when + "the next uninstall did not clear the folder; ";
         }
 
@@ -1146,7 +1146,7 @@ TEST (Install, ReplacementInTwoRenamesSurvivesAKillBetweenThem)
               const auto before = subtree (snapshot (m.folders[0]), ".Velquin.vst3.oh-aside");
               EXPECT_TRUE (m.run ({ false, true, false }, false));
               EXPECT_EQ (subtree (snapshot (m.folders[0]), ".Velquin.vst3.oh-aside"), before);
-              restoreSetAsideBundles (m.folders, "Velquin", m.state);
+              restoreSetAsideBundles (m.folders, "Velquin", { m.state });
           },
           [] (Machine& m, const Tree& old)
           {
@@ -1156,7 +1156,7 @@ TEST (Install, ReplacementInTwoRenamesSurvivesAKillBetweenThem)
               return t;
           } },
         { "the next start puts it back",
-          [] (Machine& m) { restoreSetAsideBundles (m.folders, "Velquin", m.state); },
+          [] (Machine& m) { restoreSetAsideBundles (m.folders, "Velquin", { m.state }); },
           [] (Machine&, const Tree& old) { return old; } },
     };
 
@@ -1174,7 +1174,7 @@ TEST (Install, ReplacementInTwoRenamesSurvivesAKillBetweenThem)
         {
             installerHooks().betweenRenames = [] { raise (SIGKILL); };
             PerFormat<bool> selection { true, false, false };
-            processSelectedFormats (selection, false, m.folders, "Velquin", m.payloads(), m.state);
+            processSelectedFormats (selection, false, m.folders, "Velquin", m.payloads(), nullptr, { m.state });
             _exit (0);
         }
 

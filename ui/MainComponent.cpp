@@ -40,7 +40,7 @@ MainComponent::MainComponent (SystemPaths paths)
                      { settings.fromSettingsFile, settings.settingsFile, settings.ignoredBecause });
 
     // A replacement killed half-way left a bundle set aside: back in place before anything looks.
-    restoreSetAsideBundles (formatFolders, productName, systemPaths.stateFolder);
+    restoreSetAsideBundles (formatFolders, productName, { systemPaths.stateFolder });
 
     for (size_t i = 0; i < extraButtons.size(); ++i)
         extraButtons[i] = makeButton (extraNames[(int) i]);
@@ -372,7 +372,7 @@ void MainComponent::showPanel (std::unique_ptr<Panel>& holder, std::unique_ptr<P
 
 void MainComponent::runInstallCommand()
 {
-    const auto outcome = processSelectedFormats (formatSelected, shiftDown, formatFolders, productName, embeddedPayloads(), systemPaths.stateFolder);
+    const auto outcome = processSelectedFormats (formatSelected, shiftDown, formatFolders, productName, embeddedPayloads(), nullptr, { systemPaths.stateFolder });
     repaint();
 
     // The previous result panel goes only now, even mid-fade; its snapshot

@@ -47,8 +47,8 @@ namespace
     {
         PerFormat<bool> selection { true, false, false };
         const PerFormat<juce::File> folders { juce::File (juce::String::fromUTF8 (target.data(), (int) target.size())), {}, {} };
-        return processSelectedFormats (selection, uninstall, folders, "Velquin", payloads(),
-                                       juce::File (juce::String (state)));
+        return processSelectedFormats (selection, uninstall, folders, "Velquin", payloads(), nullptr,
+                                       { juce::File (juce::String (state)) });
     }
 
     /** Owner, group and mode of the target folder; the refused ones let

@@ -139,6 +139,9 @@ class GeneratedFiles(unittest.TestCase):
                 # roff: no warning, and the name printed as written (one long line, no hyphenation).
                 page = check(self, ["groff", "-man", "-ww", "-Tascii", "-P-cbou", "-rLL=2000n", "-rHY=0", str(manual)], "groff")
                 self.assertIn(f"It installs the plug-in it carries, {display}, into", " ".join(page.split()))
+                deploy_page = check(self, ["groff", "-man", "-ww", "-Tascii", "-P-cbou", "-rLL=2000n", "-rHY=0",
+                                           str(files / f"{package}-deploy.8")], "groff")
+                self.assertIn(f"plug-in it carries, {display} {values['version']}, into", " ".join(deploy_page.split()))
 
                 changelog = check(self, ["dpkg-parsechangelog", "-l", str(files / "changelog")], "dpkg-parsechangelog")
                 self.assertIn(f"Source: {package}\n", changelog)
@@ -151,7 +154,7 @@ class GeneratedFiles(unittest.TestCase):
         self.assertEqual(code, 0, output)
         self.assertEqual(sorted(p.name for p in files.iterdir()), [
             "changelog", "com.oakhaze.PluginManager.desktop", "com.oakhaze.PluginManager.metainfo.xml",
-            "com.oakhaze.PluginManager.policy", "copyright", "oh-installer", "oh-installer.1"])
+            "com.oakhaze.PluginManager.policy", "copyright", "oh-installer", "oh-installer-deploy.8", "oh-installer.1"])
 
 
 class Refusals(unittest.TestCase):

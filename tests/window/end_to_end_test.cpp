@@ -9,7 +9,11 @@
 #include "support/WindowManager.h"
 
 #include <gtest/gtest.h>
+#include <csignal>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace
 {
@@ -661,6 +665,32 @@ TEST (EndToEnd, TheRoadOfOneInstall)
     shot = shotWhen ([&] (auto& im) { return captionReads (im, "INSTALL"); });
     EXPECT_NEAR (captionWidth (shot), regularFont (15.0f).getStringWidthFloat ("INSTALL"), 3);
     EXPECT_TRUE (closeTo (tileColour (shot), background.overlaidWith (muted.withAlpha ((juce::uint8) 89)))) << describe (tileColour (shot));
+}
+
+// Whatever it is started with, the program shows its window: its arguments never
+// reach the framework, whose conversion of them to text crashed on these.
+TEST (EndToEnd, ArgumentsThatAreNotTextNeverReachTheFramework)
+{
+    const std::string hostile = std::string ("\xC0\x80") + std::string (120000, 'A');
+    std::vector<char*> argv { const_cast<char*> (OH_INSTALLER_PATH) };
+    for (int i = 0; i < 8; ++i)
+        argv.push_back (const_cast<char*> (hostile.c_str()));
+    argv.push_back (nullptr);
+
+    pid_t pid = 0;
+    ASSERT_EQ (posix_spawn (&pid, OH_INSTALLER_PATH, nullptr, nullptr, argv.data(), environ), 0);
+
+    const auto id = run (juce::String (OH_FIND_WINDOW).quoted ('\'') + " '^oh_installer$' 30");
+    juce::Thread::sleep (500);   // its first paint
+    int status = 0;
+    const auto ended = waitpid (pid, &status, WNOHANG);
+
+    kill (pid, SIGKILL);
+    waitpid (pid, nullptr, 0);
+
+    ASSERT_EQ (ended, 0) << (WIFSIGNALED (status) ? "killed by signal " + std::to_string (WTERMSIG (status))
+                                                  : "ended with status " + std::to_string (WEXITSTATUS (status)));
+    EXPECT_TRUE (id.isNotEmpty()) << "no window showed";
 }
 
 // A dock matches the running window to its menu entry by the entry's
