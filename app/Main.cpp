@@ -6,6 +6,8 @@
 
 #if JUCE_WINDOWS
 
+#include <windows.h>
+
 namespace
 {
     /** Whether the command line is UTF-16 that the framework can read safely:

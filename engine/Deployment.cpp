@@ -251,12 +251,14 @@ bool inflateEntry (const DirectoryRecord& record, juce::MemoryBlock& content)
 bool isHeldByAnotherProgram (const RunLog::Failure& failure)
 {
    #if JUCE_WINDOWS
-    constexpr int accessDenied = 5, sharingViolation = 32, lockViolation = 33, userMappedFile = 1224;
+    // The file work names the cause where Windows shows it (a folder with a file
+    // open below refuses its rename with access denied, as permissions do too).
+    constexpr int sharingViolation = 32, lockViolation = 33, userMappedFile = 1224;
     const auto code = failure.systemErrorCode;
 
     return failure.noted
-            && (code == sharingViolation || code == lockViolation || code == userMappedFile
-                 || (code == accessDenied && failure.step == RunLog::Step::remove));
+            && (failure.cause == RunLog::Cause::inUse
+                 || code == sharingViolation || code == lockViolation || code == userMappedFile);
    #else
     juce::ignoreUnused (failure);
     return false;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 /** The engine's file work below a target folder, one implementation per
@@ -94,6 +95,7 @@ enum class Rename
     done,
     exists,         ///< something is at the destination (or, for an exchange, nothing is)
     unsupported,    ///< the filesystem cannot do this kind of rename
+    inUse,          ///< another program holds the entry, or a file inside it, open (Windows)
     failed
 };
 
@@ -104,13 +106,19 @@ enum class Lock
     failed          ///< the system could not take it for another reason
 };
 
-/** Which object a name or handle refers to, on which volume. */
+/** Which object a name or handle refers to, on which volume. Windows ids are
+    128 bits: on ReFS the low half alone is not unique. */
 struct Identity
 {
     juce::uint64 volume = 0, object = 0;
     bool valid = false;
+    juce::uint64 objectHigh = 0;
 
-    bool operator== (const Identity& o) const   { return valid && o.valid && volume == o.volume && object == o.object; }
+    bool operator== (const Identity& o) const
+    {
+        return valid && o.valid && volume == o.volume && object == o.object && objectHigh == o.objectHigh;
+    }
+
     bool operator!= (const Identity& o) const   { return ! operator== (o); }
 };
 
@@ -127,6 +135,33 @@ struct PathReport
         changed by group audio". Nothing is made below such a folder; the
         install and uninstall change nothing there. */
     juce::String changeableByOthers;
+};
+
+/** While it lives, the file work on this thread waits for entries another
+    program holds for a moment (a scanner, the indexer) at most this long in
+    all, so that files that stay held end a run in bounded time. Where the
+    system never reports such entries it changes nothing. */
+class BusyWaitBudget
+{
+public:
+    explicit BusyWaitBudget (juce::uint32 milliseconds) noexcept
+        : left (milliseconds), previous (std::exchange (innermost(), this)) {}
+
+    ~BusyWaitBudget()   { innermost() = previous; }
+
+    /** The budget in force on this thread, or nullptr. */
+    static BusyWaitBudget*& innermost() noexcept
+    {
+        static thread_local BusyWaitBudget* current = nullptr;
+        return current;
+    }
+
+    juce::uint32 left;
+
+private:
+    BusyWaitBudget* previous;
+
+    JUCE_DECLARE_NON_COPYABLE (BusyWaitBudget)
 };
 
 //==============================================================================

@@ -1,8 +1,10 @@
 #include "FileOps.h"
+#include "RunLog.h"
 #include "SettingsTrust.h"
 #include "WindowsCalls.h"
 
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <atomic>
 #include <vector>
@@ -26,6 +28,29 @@ NTSTATUS systemSetInformation (HANDLE h, PVOID information, ULONG length, FILE_I
     IO_STATUS_BLOCK io {};
     return NtSetInformationFile (h, &io, information, length, infoClass);
 }
+
+std::vector<std::wstring> systemPendingAtRestart()
+{
+    // Pairs of source and destination, an empty destination for a deletion.
+    const auto* key = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    const auto* value = L"PendingFileRenameOperations";
+    DWORD size = 0;
+    std::vector<std::wstring> paths;
+
+    if (RegGetValueW (HKEY_LOCAL_MACHINE, key, value, RRF_RT_REG_MULTI_SZ, nullptr, nullptr, &size) != ERROR_SUCCESS)
+        return paths;
+
+    std::vector<wchar_t> text (size / sizeof (wchar_t) + 2, 0);
+    size = (DWORD) ((text.size() - 2) * sizeof (wchar_t));
+
+    if (RegGetValueW (HKEY_LOCAL_MACHINE, key, value, RRF_RT_REG_MULTI_SZ, nullptr, text.data(), &size) != ERROR_SUCCESS)
+        return paths;
+
+    for (const auto* p = text.data(); p < text.data() + text.size() && *p != 0; p += wcslen (p) + 1)
+        paths.emplace_back (p);
+
+    return paths;
+}
 } // namespace
 
 Calls systemCalls()
@@ -34,7 +59,10 @@ Calls systemCalls()
     c.setInformation = systemSetInformation;
     c.opened = [] (HANDLE, ACCESS_MASK) {};
     c.closing = [] (HANDLE) {};
+    c.created = [] (HANDLE, PSECURITY_DESCRIPTOR) {};
     c.sleep = [] (DWORD milliseconds) { Sleep (milliseconds); };
+    c.deleteAtRestart = [] (const wchar_t* path) { return MoveFileExW (path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); };
+    c.pendingAtRestart = systemPendingAtRestart;
     c.security = [] (HANDLE h) -> PSECURITY_DESCRIPTOR
     {
         PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -56,25 +84,33 @@ Calls& calls()
 
 bool isBusy (NTSTATUS status)
 {
-    return status == statusAccessDenied || status == statusSharingViolation || status == statusDeletePending;
+    return status == statusSharingViolation || status == statusDeletePending;
 }
 
 NTSTATUS whileBusy (const std::function<NTSTATUS()>& attempt)
 {
-    // About five seconds in all: long enough for a scanner's look at a fresh
-    // file, short enough that a real denial does not hang the window.
+    // About five seconds for one entry: long enough for a scanner's look at a
+    // fresh file. The budget in force bounds them all together, so that many
+    // held files cannot add up to minutes of a frozen window.
     constexpr DWORD budget = 5000, longestWait = 500;
     DWORD waited = 0, wait = 10;
 
     for (;;)
     {
         const auto status = attempt();
+        auto* shared = FileOps::BusyWaitBudget::innermost();
+        const auto allowed = std::min (budget - std::min (waited, budget), shared != nullptr ? (DWORD) shared->left : budget);
 
-        if (! isBusy (status) || waited >= budget)
+        if (! isBusy (status) || allowed == 0)
             return status;
 
-        calls().sleep (wait);
-        waited += wait;
+        const auto thisWait = std::min (wait, allowed);
+        calls().sleep (thisWait);
+        waited += thisWait;
+
+        if (shared != nullptr)
+            shared->left -= thisWait;
+
         wait = std::min (wait * 2, longestWait);
     }
 }
@@ -104,6 +140,10 @@ FileOps::Handle openBelow (HANDLE folder, const FileOps::Name& name, ACCESS_MASK
     }
 
     calls().opened (h, access | SYNCHRONIZE);
+
+    if (descriptor != nullptr && io.Information == FILE_CREATED)
+        calls().created (h, descriptor);
+
     return FileOps::Handle ((std::intptr_t) h);
 }
 
@@ -330,27 +370,56 @@ juce::String randomSuffix()
 
 std::atomic<int> leftForRestart { 0 };
 
-/** Deletes the entry at the next restart, by its full path. */
-void deleteAtRestart (HANDLE h)
+/** A path without its "\\?\" or "\??\" prefix: the restart's list keeps the second form. */
+std::wstring withoutPrefix (const std::wstring& path)
 {
-    std::vector<WCHAR> path (32768);
-    const auto length = GetFinalPathNameByHandleW (h, path.data(), (DWORD) path.size(), FILE_NAME_NORMALIZED);
-
-    if (length > 0 && length < path.size() && MoveFileExW (path.data(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-        ++leftForRestart;
+    return path.rfind (L"\\\\?\\", 0) == 0 || path.rfind (L"\\??\\", 0) == 0 ? path.substr (4) : path;
 }
+
+/** Deletes the entry at the next restart, by its full path, once: a path
+    already on the system's list is not added again, however often a run finds
+    it still held. True when it is on the list. */
+bool deleteAtRestart (HANDLE h)
+{
+    std::vector<WCHAR> buffer (32768);
+    const auto length = GetFinalPathNameByHandleW (h, buffer.data(), (DWORD) buffer.size(), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+
+    if (length == 0 || length >= buffer.size())
+        return false;
+
+    const std::wstring path (buffer.data(), length);
+    const auto bare = withoutPrefix (path);
+    bool listed = false;
+
+    for (const auto& pending : calls().pendingAtRestart())
+        listed = listed || CompareStringOrdinal (withoutPrefix (pending).c_str(), -1, bare.c_str(), -1, TRUE) == CSTR_EQUAL;
+
+    if (! listed && ! calls().deleteAtRestart (path.c_str()))
+        return false;
+
+    // Counted for every run that leaves it so, scheduled now or before.
+    ++leftForRestart;
+    RunLog::noteCause (RunLog::Cause::restartNeeded);
+    return true;
+}
+
+const std::wstring retiredSuffix (L".oh-delete");
 
 /** A file that cannot be deleted now (a module a host still has loaded) gets a
     name without a plug-in extension, so no host scanning folders takes it for
-    a plug-in, and goes at the next restart. */
+    a plug-in, and goes at the next restart. One retired before keeps its name. */
 void retire (const Handle& folder, const Name& name, HANDLE entry)
 {
-    const auto retired = [&name] (const juce::String& suffix)
+    const auto& n = name.native();
+    const bool retiredBefore = n.size() > retiredSuffix.size()
+                                && n.compare (n.size() - retiredSuffix.size(), retiredSuffix.size(), retiredSuffix) == 0;
+
+    const auto retired = [&n] (const juce::String& suffix)
     {
-        return Name::fromNative (name.native() + static_cast<const wchar_t*> (suffix.toWideCharPointer()));
+        return Name::fromNative (n + static_cast<const wchar_t*> (suffix.toWideCharPointer()));
     };
 
-    for (auto newName = retired (".oh-delete"); ; newName = retired ("." + randomSuffix() + ".oh-delete"))
+    for (auto newName = retired (".oh-delete"); ! retiredBefore; newName = retired ("." + randomSuffix() + ".oh-delete"))
     {
         const auto status = renameTo (entry, native (folder), newName);
 
@@ -362,6 +431,19 @@ void retire (const Handle& folder, const Name& name, HANDLE entry)
 }
 
 bool removeContents (const Handle& folder, bool retireWhatStays);
+
+/** A loaded module cannot be deleted, and a file opened without delete
+    sharing can be neither renamed nor deleted: another program holds it. */
+bool isInUse (NTSTATUS status)
+{
+    return status == statusCannotDelete || status == statusSharingViolation;
+}
+
+void noteWhetherInUse (NTSTATUS status)
+{
+    if (isInUse (status))
+        RunLog::noteCause (RunLog::Cause::inUse);
+}
 
 struct Probe
 {
@@ -493,12 +575,16 @@ bool markEveryFile (const Handle& folder, const Name& name, std::vector<Handle>&
     auto entry = openWhileBusy (folder, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_OPEN, 0);
 
     if (! entry.handle)
+    {
+        noteWhetherInUse (entry.status);
         return isGone (entry.status);
+    }
 
     const auto status = whileBusy ([&] { return setDisposition (native (entry.handle), true); });
 
     if (! NT_SUCCESS (status))
     {
+        noteWhetherInUse (status);
         SetLastError (RtlNtStatusToDosError (status));   // the caller's failure record reads it
         return false;
     }
@@ -518,19 +604,238 @@ bool isTrustedFolder (HANDLE h)
     return securityPasses (h, SettingsTrust::isTrustedFolderDescriptor);
 }
 
-/** No one but the administrators may add, rename or delete entries in the
-    folder that holds this one. */
-bool holderIsGuarded (const juce::File& folder)
+constexpr int maxLinks = 40;
+
+bool isNameSurrogate (HANDLE h)
 {
-    const auto holder = CreateFileW (folder.getParentDirectory().getFullPathName().toWideCharPointer(), READ_CONTROL,
-                                     shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    FILE_ATTRIBUTE_TAG_INFO info {};
+    return ! GetFileInformationByHandleEx (h, FileAttributeTagInfo, &info, sizeof (info))
+            || IsReparseTagNameSurrogate (info.ReparseTag);
+}
 
-    if (holder == INVALID_HANDLE_VALUE)
-        return false;
+/** The full path a mount point or symbolic link names, absolute; empty for
+    any other kind of reparse point. holderPath is the folder holding it. */
+juce::String reparseTarget (HANDLE link, const juce::String& holderPath)
+{
+    std::vector<BYTE> buffer (16 * 1024);
+    DWORD returned = 0;
 
-    calls().opened (holder, READ_CONTROL);
-    const Handle owner ((std::intptr_t) holder);
-    return securityPasses (holder, SettingsTrust::isTrustedDescriptor);
+    if (! DeviceIoControl (link, FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.data(), (DWORD) buffer.size(), &returned, nullptr)
+         || returned < 16)
+        return {};
+
+    // Tag, data length, then the names' offsets and lengths; a symbolic link has flags before its names.
+    const auto word = [&] (size_t at) { WORD w; memcpy (&w, buffer.data() + at, sizeof (w)); return (size_t) w; };
+    DWORD tag = 0;
+    memcpy (&tag, buffer.data(), sizeof (tag));
+
+    if (tag != IO_REPARSE_TAG_MOUNT_POINT && tag != IO_REPARSE_TAG_SYMLINK)
+        return {};
+
+    const size_t names = tag == IO_REPARSE_TAG_SYMLINK ? 20 : 16;
+    ULONG flags = 0;
+
+    if (tag == IO_REPARSE_TAG_SYMLINK)
+        memcpy (&flags, buffer.data() + 16, sizeof (flags));
+
+    const auto offset = names + word (8), length = word (10);
+
+    if (offset + length > returned || length % 2 != 0)
+        return {};
+
+    std::wstring name (length / 2, L'\0');
+    memcpy (name.data(), buffer.data() + offset, length);
+    const juce::String target (name.c_str(), name.size());
+
+    if ((flags & 1) != 0)   // relative to the folder holding it
+        return holderPath.trimCharactersAtEnd ("\\") + "\\" + target;
+
+    if (target.startsWith ("\\??\\UNC\\"))
+        return "\\\\" + target.substring (8);
+
+    return target.startsWith ("\\??\\") ? target.substring (4) : target;
+}
+
+/** Splits a full path into the part opened as it is (a drive's root, a
+    share, a volume) and the names below it; false for anything else. */
+bool splitPath (const juce::String& path, juce::String& root, juce::StringArray& parts)
+{
+    auto rest = path;
+    root = {};
+
+    if (rest.startsWith ("\\\\?\\"))
+    {
+        root = "\\\\?\\";
+        rest = rest.substring (4);
+
+        if (rest.startsWithIgnoreCase ("UNC\\"))
+        {
+            root << "UNC\\";
+            rest = rest.substring (4);
+        }
+        else if (rest.startsWithIgnoreCase ("Volume{"))
+        {
+            root << rest.upToFirstOccurrenceOf ("\\", true, false);
+            rest = rest.fromFirstOccurrenceOf ("\\", false, false);
+            parts.addTokens (rest, "\\", {});
+            parts.removeEmptyStrings();
+            return true;
+        }
+    }
+    else if (rest.startsWith ("\\\\"))
+    {
+        root = "\\\\";
+        rest = rest.substring (2);
+    }
+
+    if (root.endsWith ("UNC\\") || root == "\\\\")
+    {
+        // \\server\\share\\ is the root of a share.
+        const auto server = rest.upToFirstOccurrenceOf ("\\", false, false);
+        rest = rest.fromFirstOccurrenceOf ("\\", false, false);
+        const auto share = rest.upToFirstOccurrenceOf ("\\", false, false);
+        rest = rest.fromFirstOccurrenceOf ("\\", false, false);
+
+        if (server.isEmpty() || share.isEmpty())
+            return false;
+
+        root << server << "\\" << share << "\\";
+    }
+    else
+    {
+        if (rest.length() < 3 || rest[1] != ':' || rest[2] != '\\' || ! juce::CharacterFunctions::isLetter (rest[0]))
+            return false;
+
+        root << rest.substring (0, 3);
+        rest = rest.substring (3);
+    }
+
+    parts.addTokens (rest, "\\", {});
+    parts.removeEmptyStrings();
+    return true;
+}
+
+// Only what a walk needs: a folder on the way may be one we may not change.
+constexpr ACCESS_MASK walkAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
+
+Handle walkPath (const juce::String& path, bool createMissing, PathReport& report, int& linksLeft);
+
+/** Walks the names below an open folder one at a time: a reparse point is
+    followed only where the administrators own it and no one else may add
+    entries to the folder holding it (anyone who may add one may plant one),
+    and its target is walked by the same rule. */
+Handle walkBelow (Handle current, juce::String currentPath, const juce::StringArray& parts, bool createMissing,
+                  PathReport& report, int& linksLeft)
+{
+    for (const auto& part : parts)
+    {
+        if (! current.isValid())
+            return {};
+
+        if (part == ".")
+            continue;
+
+        if (part == ".." || ! isPlainName (part))
+            return {};
+
+        const bool holderGuarded = onlyPrivilegedCanChange (current);
+        Handle next;
+
+        for (int attempt = 0; attempt < 3 && ! next.isValid(); ++attempt)
+        {
+            auto opened = openAt (current, part, walkAccess, shareAll, FILE_OPEN, 0);
+
+            if (! opened.handle)
+            {
+                if (! isGone (opened.status))
+                    return {};
+
+                if (! createMissing)
+                {
+                    report.missing = true;
+                    return {};
+                }
+
+                // Made by someone else meanwhile: look again at what is there now.
+                const auto made = openAt (current, part, walkAccess, shareAll, FILE_CREATE, FILE_DIRECTORY_FILE);
+
+                if (! made.handle && made.status != statusNameCollision)
+                    return {};
+
+                continue;
+            }
+
+            const auto h = native (opened.handle);
+            const auto attributes = attributesOf (h);
+
+            if (attributes == INVALID_FILE_ATTRIBUTES)
+                return {};
+
+            // Only a name surrogate (a junction, a symbolic link) names another
+            // place; any other reparse point (a cloud placeholder) is the folder itself.
+            if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && isNameSurrogate (h))
+            {
+                if (! hasTrustedOwner (h) || ! securityPasses (native (current), SettingsTrust::isTrustedDescriptor))
+                {
+                    report.untrustedLink = true;
+                    return {};
+                }
+
+                const auto target = reparseTarget (h, currentPath);
+
+                if (target.isEmpty() || --linksLeft < 0)
+                    return {};
+
+                next = walkPath (target, createMissing, report, linksLeft);
+
+                if (! next.isValid())
+                    return {};
+
+                break;
+            }
+
+            // A file or something else: nothing can lie below it.
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            {
+                report.missing = true;
+                return {};
+            }
+
+            next = std::move (opened.handle);
+        }
+
+        if (! next.isValid())
+            return {};
+
+        report.holdersGuarded = report.holdersGuarded && holderGuarded;
+        current = std::move (next);
+        currentPath = currentPath.trimCharactersAtEnd ("\\") + "\\" + part;
+    }
+
+    return current;
+}
+
+Handle walkPath (const juce::String& path, bool createMissing, PathReport& report, int& linksLeft)
+{
+    juce::String root;
+    juce::StringArray parts;
+
+    if (! splitPath (path, root, parts))
+        return {};
+
+    // The root itself is the system's (a drive, a share, a volume), opened as it is.
+    const auto h = CreateFileW (root.toWideCharPointer(), walkAccess, shareAll, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+
+    if (h == INVALID_HANDLE_VALUE)
+    {
+        const auto error = GetLastError();
+        report.missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        return {};
+    }
+
+    calls().opened (h, walkAccess);
+    return walkBelow (Handle ((std::intptr_t) h), root, parts, createMissing, report, linksLeft);
 }
 
 Kind kindOfHandle (HANDLE h)
@@ -582,8 +887,6 @@ bool Handle::close()
 //==============================================================================
 Handle openTargetFolder (const juce::File& folder, bool createMissing, PathReport* report)
 {
-    // Stand-in until the path is walked one part at a time here too: the
-    // configured path is opened as it stands, and only its absence is reported.
     PathReport ignored;
     auto& r = report != nullptr ? *report : ignored;
     r = {};
@@ -593,53 +896,20 @@ Handle openTargetFolder (const juce::File& folder, bool createMissing, PathRepor
     if (! juce::File::isAbsolutePath (path))
         return {};
 
-    // The configured path is trusted as it stands, links included.
-    if (createMissing && ! folder.isDirectory())
-        folder.createDirectory();
+    int linksLeft = maxLinks;
+    const auto walked = walkPath (path, createMissing, r, linksLeft);
 
-    // A reparse point at the folder's own name is followed only where no one
-    // else could have put it there: owned by the administrators, in a folder
-    // to which no one else may add entries (ProgramData is not one).
-    {
-        const auto at = CreateFileW (path.toWideCharPointer(), FILE_READ_ATTRIBUTES | READ_CONTROL, shareAll, nullptr,
-                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (! walked)
+        return {};
 
-        if (at != INVALID_HANDLE_VALUE)
-        {
-            calls().opened (at, FILE_READ_ATTRIBUTES | READ_CONTROL);
-            const Handle entry ((std::intptr_t) at);
-            const auto attributes = attributesOf (at);
-
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
-                 && ! (hasTrustedOwner (at) && holderIsGuarded (folder)))
-            {
-                r.untrustedLink = true;
-                return {};
-            }
-        }
-    }
-
-    constexpr ACCESS_MASK access = folderAccess;
-    const auto h = CreateFileW (path.toWideCharPointer(), access, shareAll, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    // The folder itself is worked in: reopened, the same object, for that.
+    const auto h = ReOpenFile (native (walked), folderAccess, shareAll, FILE_FLAG_BACKUP_SEMANTICS);
 
     if (h == INVALID_HANDLE_VALUE)
-    {
-        const auto error = GetLastError();
-        r.missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
         return {};
-    }
 
-    calls().opened (h, access);
-    Handle result ((std::intptr_t) h);
-
-    if ((attributesOf (h) & FILE_ATTRIBUTE_DIRECTORY) == 0)
-    {
-        r.missing = true;
-        return {};
-    }
-
-    return result;
+    calls().opened (h, folderAccess);
+    return Handle ((std::intptr_t) h);
 }
 
 bool onlyPrivilegedCanChange (const Handle& handle, bool)
@@ -715,10 +985,33 @@ Lock tryLock (const Handle& folder)
 Handle takeLockFile (const Handle& parent, const Name& name, Lock& result)
 {
     // Shared with no one: a second open, by another run or anyone else, fails
-    // with a sharing violation for as long as we hold it.
-    auto opened = openAt (parent, name, GENERIC_READ | GENERIC_WRITE, 0, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE);
-    result = opened.handle ? Lock::taken : opened.status == statusSharingViolation ? Lock::busy : Lock::failed;
-    return std::move (opened.handle);
+    // with a sharing violation for as long as we hold it. So no one but the
+    // administrators may open it at all: anyone who could would hold it for
+    // ever and look like a run.
+    result = Lock::failed;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+
+    if (! parent.isValid() || ! isPlainName (name)
+         || ! ConvertStringSecurityDescriptorToSecurityDescriptorW (L"O:BAD:P(A;;FA;;;BA)(A;;FA;;;SY)", SDDL_REVISION_1,
+                                                                    &descriptor, nullptr))
+        return {};
+
+    NTSTATUS status = 0;
+    auto lock = openBelow (native (parent), name, GENERIC_READ | GENERIC_WRITE | READ_CONTROL, 0, FILE_OPEN_IF,
+                           FILE_NON_DIRECTORY_FILE, status, FILE_ATTRIBUTE_NORMAL, descriptor);
+    LocalFree (descriptor);
+
+    if (! lock)
+    {
+        result = status == statusSharingViolation ? Lock::busy : Lock::failed;
+        return {};
+    }
+
+    if (kindOfHandle (native (lock)) != Kind::file || ! securityPasses (native (lock), SettingsTrust::isPrivateDescriptor))
+        return {};
+
+    result = Lock::taken;
+    return lock;
 }
 
 bool isOwnedByUs (const Handle& handle)
@@ -746,12 +1039,18 @@ Kind kindOf (const Handle& parent, const Name& name, bool* ownedByUs)
 
 Identity identityOf (const Handle& handle)
 {
-    BY_HANDLE_FILE_INFORMATION info {};
+    // All 128 bits: on ReFS two objects may share the low 64.
+    FILE_ID_INFO id {};
 
-    if (! handle.isValid() || ! GetFileInformationByHandle (native (handle), &info))
+    if (! handle.isValid() || ! fileIdOf (native (handle), id))
         return {};
 
-    return { info.dwVolumeSerialNumber, ((juce::uint64) info.nFileIndexHigh << 32) | info.nFileIndexLow, true };
+    Identity identity;
+    identity.volume = id.VolumeSerialNumber;
+    memcpy (&identity.object, id.FileId.Identifier, sizeof (identity.object));
+    memcpy (&identity.objectHigh, id.FileId.Identifier + sizeof (identity.object), sizeof (identity.objectHigh));
+    identity.valid = true;
+    return identity;
 }
 
 Identity identityOf (const Handle& parent, const Name& name)
@@ -886,18 +1185,37 @@ Rename renameNoReplace (const Handle& fromFolder, const Name& from,
     if (! isPlainName (from) || ! isPlainName (to) || ! toFolder.isValid())
         return Rename::failed;
 
-    // A scanner holding the entry, or a file inside a folder, makes it busy for a moment.
+    // A scanner holding the entry without delete sharing makes it busy for a moment.
+    bool isFolder = false;
     const auto status = whileBusy ([&]
     {
-        auto opened = openAt (fromFolder, from, DELETE, shareAll, FILE_OPEN, 0);
-        return opened.handle ? renameTo (native (opened.handle), native (toFolder), to) : opened.status;
+        auto opened = openAt (fromFolder, from, DELETE | FILE_READ_ATTRIBUTES, shareAll, FILE_OPEN, 0);
+
+        if (! opened.handle)
+            return opened.status;
+
+        isFolder = (attributesOf (native (opened.handle)) & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        return renameTo (native (opened.handle), native (toFolder), to);
     });
 
     if (NT_SUCCESS (status))
         return Rename::done;
 
     SetLastError (RtlNtStatusToDosError (status));   // the caller's failure record reads it
-    return status == statusNameCollision ? Rename::exists : Rename::failed;
+
+    if (status == statusNameCollision)
+        return Rename::exists;
+
+    // Opened with DELETE, yet refused: Windows renames no folder while any
+    // file below it is open (a host's, Explorer's, any reader's), and that
+    // lasts until they close it, so it is not waited for.
+    if (status == statusSharingViolation || (isFolder && status == statusAccessDenied))
+    {
+        RunLog::noteCause (RunLog::Cause::inUse);
+        return Rename::inUse;
+    }
+
+    return Rename::failed;
 }
 
 Rename exchange (const Handle&, const Name&, const Handle&, const Name&)

@@ -7,6 +7,7 @@
 #include "RunLog.h"
 #include "StateFolder.h"
 
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <vector>
@@ -107,9 +108,15 @@ void removeStagingLeftovers (const Handle& target, const Handle& state, const ju
         auto leftover = FileOps::openFolder (target, name);
         const auto identity = FileOps::identityOf (leftover);
 
-        if (! leftover || ! FileOps::isOwnedByUs (leftover) || ! StateFolder::wasMade (state, bundleFileName, Made::staging, identity)
-             || FileOps::tryLock (leftover) != Lock::taken)
+        if (! leftover || ! FileOps::isOwnedByUs (leftover) || ! StateFolder::wasMade (state, bundleFileName, Made::staging, identity))
             continue;
+
+        // Any reader holding it open looks like a live run: it only waits.
+        if (FileOps::tryLock (leftover) != Lock::taken)
+        {
+            RunLog::note ("the leftover " + *text + " is held open by another run or program and stays for a later run");
+            continue;
+        }
 
         // What cannot go now stays for a later run.
         if (FileOps::deleteContents (leftover) && FileOps::removeFolder (target, name, leftover))
@@ -148,6 +155,28 @@ void restoreSetAsideBundle (const Handle& target, const Handle& state, const juc
 
     if (moved)
         StateFolder::forgetMade (state, bundleFileName, Made::setAside, setAside);
+}
+
+/** Puts the old bundle set aside at aside back at the bundle path, if it is
+    still what was set aside: through the private staging folder, so that
+    nothing put in its place meanwhile reaches the bundle path, or, where it
+    cannot move into the staging folder (a folder with a file open below),
+    straight back and checked there. Never left hidden where it could go back. */
+void putBackSetAside (const Handle& target, const Handle& staging, const juce::String& bundleFileName,
+                      const juce::String& aside, const FileOps::Identity& setAside)
+{
+    if (takeIfExpected (target, aside, staging, "aside", setAside))
+    {
+        if (FileOps::renameNoReplace (staging, "aside", target, bundleFileName) != Rename::done)
+            FileOps::renameNoReplace (staging, "aside", target, aside);
+
+        return;
+    }
+
+    if (setAside.valid && FileOps::identityOf (target, aside) == setAside
+         && FileOps::renameNoReplace (target, aside, target, bundleFileName) == Rename::done
+         && FileOps::identityOf (target, bundleFileName) != setAside)
+        FileOps::renameNoReplace (target, bundleFileName, target, aside);
 }
 
 /** The staging folder of one run: created locked and recorded as ours in the
@@ -444,7 +473,9 @@ bool replaceInTwoRenames (const Handle& target, const Handle& state, const Handl
             {
                 StateFolder::forgetMade (state, bundleFileName, Made::setAside, old);
 
-                // Taken meanwhile: look again; anything else is the disk's failure.
+                // Taken meanwhile: look again. A file in it open (a host,
+                // Explorer, a reader) lasts until they close it, and the
+                // bundle stays as it is; anything else is the disk's failure.
                 if (result == Rename::exists)
                     continue;
 
@@ -500,20 +531,20 @@ bool replaceInTwoRenames (const Handle& target, const Handle& state, const Handl
                  || FileOps::renameNoReplace (staging, old, target, aside) != Rename::done)
                 return false;
 
+            // Never an empty bundle path: where the old one cannot come back,
+            // the new one does.
             if (FileOps::renameNoReplace (target, bundleFileName, staging, "new") == Rename::done
                  && (FileOps::identityOf (target, aside) != setAside
-                      || FileOps::renameNoReplace (target, aside, target, bundleFileName) != Rename::done))
-                FileOps::renameNoReplace (staging, "new", target, bundleFileName);
+                      || FileOps::renameNoReplace (target, aside, target, bundleFileName) != Rename::done)
+                 && FileOps::renameNoReplace (staging, "new", target, bundleFileName) != Rename::done)
+                putBackSetAside (target, staging, bundleFileName, aside, setAside);
 
             forgetIfMoved();
             return false;
         }
 
-        // Ours goes back, through the private staging folder, so that nothing
-        // put in its place meanwhile reaches the bundle path.
-        if (takeIfExpected (target, aside, staging, "aside", setAside)
-             && FileOps::renameNoReplace (staging, "aside", target, bundleFileName) != Rename::done)
-            FileOps::renameNoReplace (staging, "aside", target, aside);
+        if (oldSetAside)
+            putBackSetAside (target, staging, bundleFileName, aside, setAside);
 
         forgetIfMoved();
 
@@ -737,6 +768,11 @@ bool processSelectedFormats (PerFormat<bool>& selection,
     if (stateUntrusted)
         stateProblem = {};
 
+    // Files another program keeps holding are waited for at most this long in
+    // all: the window that runs this stays frozen no longer.
+    const auto selected = (juce::uint32) std::count (selection.begin(), selection.end(), true);
+    const FileOps::BusyWaitBudget busyWaits (selected * busyWaitPerFormatMs);
+
     if (outcomes != nullptr)
         *outcomes = {};
 
@@ -838,6 +874,7 @@ void restoreSetAsideBundles (const PerFormat<juce::File>& folders, const juce::S
         return;
 
     const auto state = StateFolder::open (runState.folder);
+    const FileOps::BusyWaitBudget busyWaits (busyWaitPerFormatMs);
 
     for (int k = 0; k < numFormats; ++k)
     {

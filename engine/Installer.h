@@ -13,12 +13,16 @@ struct PayloadArchive
 /** The embedded archives, entry k for format k. */
 PerFormat<PayloadArchive> embeddedPayloads();
 
+/** How long one format's run waits, at most, for files another program holds
+    for a moment (a scanner, the indexer); see FileOps::BusyWaitBudget. */
+constexpr juce::uint32 busyWaitPerFormatMs = 5000;
+
 /** How one format of a run ended. */
 struct FormatOutcome
 {
     bool processed = false;     ///< it was selected
     bool succeeded = false;
-    RunLog::Failure failure;    ///< the first failure, when it did not succeed
+    RunLog::Failure failure;    ///< the first failure, when it did not succeed; a cause or notes in any case
 };
 
 /** Where a run keeps its locks and its records (StateFolder.h). */

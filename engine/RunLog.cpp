@@ -133,6 +133,30 @@ void noteRefusal (Step step, const juce::String& pathBelowTarget, const juce::St
     failure->systemError = reason;
 }
 
+void noteCause (Cause cause)
+{
+    if (auto* failure = currentFailure(); failure != nullptr && failure->cause == Cause::none)
+        failure->cause = cause;
+}
+
+void note (const juce::String& text)
+{
+    if (auto* failure = currentFailure())
+        failure->notes.addIfNotAlreadyThere (text);
+}
+
+juce::String causeText (Cause cause, const juce::String& bundleFileName)
+{
+    switch (cause)
+    {
+        case Cause::inUse:          return "a file in " + bundleFileName + " is in use: close the host, then run again";
+        case Cause::restartNeeded:  return "what could not be deleted yet goes at the next restart";
+        case Cause::none:           break;
+    }
+
+    return {};
+}
+
 //==============================================================================
 void started (const juce::String& productName, const juce::String& productVersion,
               const PerFormat<juce::File>& folders, const FolderSource& source)
@@ -170,6 +194,15 @@ void formatProcessed (int format, bool uninstall, const juce::File& folder, bool
         if (failure.systemError.isNotEmpty())
             line << ": " << printable (failure.systemError);
     }
+
+    // Named after the bundle, the first part of the path: the user acts on it, not on one file.
+    const auto bundle = failure.pathBelowTarget.upToFirstOccurrenceOf (juce::File::getSeparatorString(), false, false);
+
+    if (failure.cause != Cause::none && (! succeeded || failure.cause == Cause::restartNeeded))
+        line << "; " << printable (causeText (failure.cause, bundle.isNotEmpty() ? bundle : juce::String ("the bundle")));
+
+    for (const auto& text : failure.notes)
+        line << "; " << printable (text);
 
     write (succeeded ? Event::succeeded : Event::failed, line);
 }

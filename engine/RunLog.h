@@ -39,6 +39,14 @@ enum class Step { openTarget, stage, verify, swap, remove, sync, lock };
 /** The step as the log and the deploy program's reports name it. */
 const char* stepName (Step);
 
+/** Why a format's run could not finish now, where the system told it. */
+enum class Cause
+{
+    none,
+    inUse,          ///< another program holds a file of the bundle open (a host, Explorer, a scanner)
+    restartNeeded   ///< what could not go yet is removed at the next restart
+};
+
 /** The first failure of one format's run. */
 struct Failure
 {
@@ -47,6 +55,8 @@ struct Failure
     juce::String pathBelowTarget;   ///< empty: the target folder itself
     juce::String systemError;       ///< the system's own text, empty when there was none
     int systemErrorCode = 0;        ///< the system's own code (errno, a Windows error), 0 when there was none
+    Cause cause = Cause::none;      ///< the first cause noted, whatever the step
+    juce::StringArray notes;        ///< what the run left alone and why, said even when it succeeded
 };
 
 /** While it lives, noteFailure records into this format's failure. */
@@ -72,6 +82,15 @@ void noteFailure (Step, const juce::String& pathBelowTarget, int systemErrorCode
 
 /** Notes a failure whose reason is ours, not a system error: a refusal. */
 void noteRefusal (Step, const juce::String& pathBelowTarget, const juce::String& reason);
+
+/** Notes why the current format cannot finish now; only the first cause counts. */
+void noteCause (Cause);
+
+/** Notes something the current format's run left alone, for its line. */
+void note (const juce::String& text);
+
+/** What the user is told to do about a cause, naming the bundle; empty for none. */
+juce::String causeText (Cause, const juce::String& bundleFileName);
 
 /** The system's text for an error code. */
 juce::String systemErrorText (int code);

@@ -11,17 +11,18 @@ namespace
     const wchar_t* const sourceName = L"Oakhaze Plugin Manager";
     const wchar_t* const sourceKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Oakhaze Plugin Manager";
 
-    /** The source's texts are the message table in this executable (each event
-        is its one line): registered, or pointed at this copy of the program,
-        when an administrator runs it. Without it the log still keeps the line. */
+    /** The source's texts come from the system's own EventCreate.exe, whose
+        message table gives every id from 1 to 1000 as its one string: each
+        event is its one line. It lies in System32, which no one but the
+        system's installer may change, and is there on every Windows; never
+        this copy of the program, which usually runs from a folder its user may
+        change (Downloads) and is deleted later. Registered when an
+        administrator runs us; without it the log still keeps the line. */
+    const wchar_t* const messageFile = L"%SystemRoot%\\System32\\EventCreate.exe";
+
     void registerSource()
     {
-        wchar_t module[MAX_PATH + 1] {};
-        const auto length = GetModuleFileNameW (nullptr, module, MAX_PATH);
-
-        if (length == 0 || length >= MAX_PATH)
-            return;
-
+        const auto length = (DWORD) wcslen (messageFile);
         HKEY key = nullptr;
 
         if (RegCreateKeyExW (HKEY_LOCAL_MACHINE, sourceKey, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
@@ -33,9 +34,9 @@ namespace
         DWORD type = 0;
 
         if (RegQueryValueExW (key, L"EventMessageFile", nullptr, &type, reinterpret_cast<BYTE*> (current), &currentSize) != ERROR_SUCCESS
-             || lstrcmpiW (current, module) != 0)
+             || type != REG_EXPAND_SZ || lstrcmpiW (current, messageFile) != 0)
         {
-            RegSetValueExW (key, L"EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*> (module),
+            RegSetValueExW (key, L"EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*> (messageFile),
                             (length + 1) * sizeof (wchar_t));
             const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
             RegSetValueExW (key, L"TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*> (&types), sizeof (types));

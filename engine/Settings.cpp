@@ -176,6 +176,10 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
 
     resolved.settingsFile = resolved.settingsFolder.getChildFile (settingsFileName);
 
+   #if JUCE_WINDOWS
+    SettingsTrust::makeFolderIfMissing (resolved.settingsFolder);
+   #endif
+
     // The folder is opened from the root one part at a time, and the file is
     // checked and read through the one handle: what was checked is what is read.
     FileOps::PathReport report;
@@ -204,7 +208,9 @@ ResolvedSettings resolveSettings (const juce::File& commonAppDataFolder,
 
         if (! file || (checkTrust && ! FileOps::onlyPrivilegedCanChange (file, false)))
         {
-            resolved.ignoredBecause = file ? "it may be changed by others than the administrators" : "it could not be opened";
+            resolved.ignoredBecause = ! file                         ? "it could not be opened"
+                                    : ! FileOps::isOwnedByUs (file)  ? "it is owned by an account other than the administrators"
+                                                                     : "it may be changed by others than the administrators";
             return resolved;
         }
 

@@ -23,6 +23,16 @@ namespace SettingsTrust
         full control. Others may still add new entries. */
     bool isTrustedFolderDescriptor (const void* securityDescriptor);
 
+    /** Makes folder, below a parent that exists, for the administrators alone
+        (Users may read) when nothing is at its name; any user may create
+        folders below ProgramData, and one made by them first would be theirs.
+        Anything already there is left as it is, to be judged by its reader. */
+    void makeFolderIfMissing (const juce::File& folder);
+
+    /** Only the three may open it at all: a trusted owner, and no allow entry
+        gives any other account any right. */
+    bool isPrivateDescriptor (const void* securityDescriptor);
+
     /** True when this process runs with its administrator rights (an elevated token). */
     bool processIsElevated();
 

@@ -258,6 +258,11 @@ bool isTrustedFolderDescriptor (const void* securityDescriptor)
     return isLockedDown (securityDescriptor, folderChangeRights);
 }
 
+bool isPrivateDescriptor (const void* securityDescriptor)
+{
+    return isLockedDown (securityDescriptor, ~(ACCESS_MASK) 0);
+}
+
 Stored readOrCreate (const juce::File& folder, const juce::String& fileName, size_t maxSize,
                      juce::MemoryBlock& content, const juce::MemoryBlock& defaults)
 {
@@ -290,6 +295,26 @@ Stored readOrCreate (const juce::File& folder, const juce::String& fileName, siz
         return Stored::ignored;
 
     return createNew ((HANDLE) dir.native(), fileName, defaults) ? Stored::created : Stored::ignored;
+}
+
+void makeFolderIfMissing (const juce::File& folder)
+{
+    const auto parent = WindowsCalls::openFolderByPath (folder.getParentDirectory(), FILE_TRAVERSE | FILE_ADD_SUBDIRECTORY);
+
+    if (! parent)
+        return;
+
+    // Protected, so nothing of ProgramData's list (Users may add) is inherited.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+
+    if (! ConvertStringSecurityDescriptorToSecurityDescriptorW (L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)",
+                                                                SDDL_REVISION_1, &descriptor, nullptr))
+        return;
+
+    NTSTATUS status = 0;
+    WindowsCalls::openBelow ((HANDLE) parent.native(), folder.getFileName(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             FILE_CREATE, FILE_DIRECTORY_FILE, status, FILE_ATTRIBUTE_NORMAL, descriptor);
+    LocalFree (descriptor);
 }
 
 bool processIsElevated()

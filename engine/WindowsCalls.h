@@ -10,6 +10,8 @@
 #include <winternl.h>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace WindowsCalls
 {
@@ -38,8 +40,18 @@ struct Calls
     std::function<void (HANDLE, ACCESS_MASK)> opened;
     std::function<void (HANDLE)> closing;
 
+    /** Told of every object we create with a descriptor of our own, and of that descriptor. */
+    std::function<void (HANDLE, PSECURITY_DESCRIPTOR)> created;
+
     /** How a retry waits. */
     std::function<void (DWORD milliseconds)> sleep;
+
+    /** MoveFileExW (path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT): deletes the path at the next restart. */
+    std::function<BOOL (const wchar_t* path)> deleteAtRestart;
+
+    /** The paths already to be deleted or renamed at the next restart, as the
+        system keeps them (PendingFileRenameOperations). */
+    std::function<std::vector<std::wstring>()> pendingAtRestart;
 
     /** Owner and access list of what the handle refers to (GetSecurityInfo),
         freed with LocalFree; nullptr when they cannot be read. */
@@ -52,11 +64,14 @@ Calls& calls();
 Calls systemCalls();
 
 /** A rename, open or deletion that a moment later may work: something (an
-    antivirus, the search indexer, a host) holds the entry or one inside it. */
+    antivirus, the search indexer) holds the entry without sharing it, or it is
+    being deleted. An access denied is never busy: it stays until whoever holds
+    a file below closes it, or for good (permissions). */
 bool isBusy (NTSTATUS status);
 
 /** Runs attempt until it gives a result that is not busy, backing off for
-    about five seconds in all; returns the last result. */
+    about five seconds in all, and never past the BusyWaitBudget in force;
+    returns the last result. */
 NTSTATUS whileBusy (const std::function<NTSTATUS()>& attempt);
 
 /** Opens one name below an open folder, never through a reparse point. The

@@ -222,3 +222,50 @@ INSTANTIATE_TEST_SUITE_P (
     [] (const auto& testInfo) { return std::string (testInfo.param.name); });
 
 #endif
+
+#if JUCE_WINDOWS
+ #include "OpenLinkWindows.h"
+
+ #include <gtest/gtest.h>
+ #include <juce_gui_basics/juce_gui_basics.h>
+
+// Elevated, a link opens only through the desktop's Explorer, at the user's
+// own level. Where that cannot take it, no browser starts with the
+// administrator's token: the address waits on the clipboard instead.
+TEST (OpenLinkWindows, ElevatedNothingOpensButThroughTheDesktopsExplorer)
+{
+    struct Case
+    {
+        bool elevated, explorerTakesIt;
+        bool started, shellExecuted, onClipboard;
+    };
+
+    const Case cases[] = {
+        { false, false, true,  true,  false },
+        { true,  true,  true,  false, false },
+        { true,  false, false, false, true  },
+    };
+
+    const auto saved = OpenLinkWindows::calls();
+    const juce::String link ("https://oakhaze.com/velquin?from=installer");
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (juce::String (c.elevated ? "elevated" : "not elevated") + (c.explorerTakesIt ? ", Explorer takes it" : ", no Explorer"));
+        juce::StringArray explorer, shell;
+        juce::SystemClipboard::copyTextToClipboard ("before");
+
+        auto& calls = OpenLinkWindows::calls();
+        calls.isElevated = [&] { return c.elevated; };
+        calls.throughDesktopExplorer = [&] (const juce::String& l) { explorer.add (l); return c.explorerTakesIt; };
+        calls.shellExecute = [&] (const juce::String& l) { shell.add (l); return true; };
+
+        EXPECT_EQ (openLinkAsDesktopUser (juce::URL (link)), c.started);
+        EXPECT_EQ (shell, c.shellExecuted ? juce::StringArray (link) : juce::StringArray());
+        EXPECT_EQ (explorer, c.elevated ? juce::StringArray (link) : juce::StringArray());
+        EXPECT_EQ (juce::SystemClipboard::getTextFromClipboard(), c.onClipboard ? link : juce::String ("before"));
+
+        OpenLinkWindows::calls() = saved;
+    }
+}
+#endif

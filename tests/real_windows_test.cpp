@@ -6,8 +6,11 @@
 #include <juce_core/juce_core.h>
 
 #if JUCE_WINDOWS
+ #include "FileOps.h"
  #include "Installer.h"
  #include "InstallerHooks.h"
+ #include "OpenLinkWindows.h"
+ #include "RunLog.h"
  #include "Settings.h"
  #include "support/SecurityStandIn.h"
  #include "support/TempFolder.h"
@@ -80,37 +83,22 @@ bool makeJunction (const juce::File& link, const juce::File& target)
     return ok && (GetFileAttributesW (link.getFullPathName().toWideCharPointer()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-struct Target
+/** Gives the stand-in for C:\\ProgramData the real one's access list (Users
+    may add folders and files there), as the machine's own has it. */
+void giveProgramDatasList (const juce::File& standIn)
 {
-    TempFolder temp;
-    juce::File folder = temp["CLAP"];
-    juce::File bundle = folder.getChildFile ("Velquin.clap");
-    juce::MemoryBlock archive;
+    const auto realProgramData = juce::File::getSpecialLocation (juce::File::commonApplicationDataDirectory);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL dacl = nullptr;
+    ASSERT_EQ (GetNamedSecurityInfoW (realProgramData.getFullPathName().toWideCharPointer(), SE_FILE_OBJECT,
+                                      DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr, &descriptor), (DWORD) ERROR_SUCCESS);
+    const auto applied = SetNamedSecurityInfoW (const_cast<wchar_t*> (standIn.getFullPathName().toWideCharPointer()),
+                                                SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                                nullptr, nullptr, dacl, nullptr);
+    LocalFree (descriptor);
+    ASSERT_EQ (applied, (DWORD) ERROR_SUCCESS);
+}
 
-    explicit Target (const juce::MemoryBlock& module)
-    {
-        archive = ZipFixture().file ("Velquin.clap", module).build();
-    }
-
-    bool run (bool uninstall) const
-    {
-        PerFormat<bool> selection { false, true, false };
-        PerFormat<PayloadArchive> payloads {};
-        payloads[1] = PayloadArchive { archive.getData(), archive.getSize() };
-        return processSelectedFormats (selection, uninstall, { temp["VST3"], folder, temp["AAX"] }, "Velquin", payloads);
-    }
-
-    juce::StringArray namesInFolder() const
-    {
-        juce::StringArray names;
-
-        for (const auto& f : folder.findChildFiles (juce::File::findFilesAndDirectories, true))
-            names.add (f.getRelativePathFrom (folder));
-
-        names.sort (false);
-        return names;
-    }
-};
 } // namespace
 
 //==============================================================================
@@ -159,39 +147,123 @@ TEST (RealWindows, AStagedFileHeldOpenFor300msDoesNotStopTheInstall)
     EXPECT_EQ (target.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 1);
 }
 
-// A host that has loaded the module: the update and the uninstall each fail,
-// the loaded bundle stays in place whole, and no module is left anywhere a host
-// scans. With the module freed, both go through.
-TEST (RealWindows, ALoadedModuleStaysInItsWholeOldBundle)
+// A host holding the product, in the four ways the table names: a CLAP file or
+// a VST3 folder, with its module loaded only, or loaded and a file below held
+// open (a host reading it, or any user: Users may read bundles). On a real
+// Windows each update and uninstall fails with the bundle in place, whole,
+// nothing hidden beside it, and the cause named in the result and the log;
+// with the host gone both go through. (A folder with a file open below cannot
+// be renamed; a loaded module cannot be deleted; a file opened without delete
+// sharing can be neither.)
+TEST (RealWindows, ABundleAHostHoldsStaysWholeAndTheRunSaysItIsInUse)
 {
     const auto module = testModule();
     ASSERT_GT (module.getSize(), 0u) << "oh_test_module.dll belongs beside the tests";
 
-    Target t (module);
-    ASSERT_TRUE (t.run (false));
-
-    const auto loaded = LoadLibraryExW (t.bundle.getFullPathName().toWideCharPointer(), nullptr, 0);
-    ASSERT_NE (loaded, nullptr) << "the module cannot be loaded: " << (int) GetLastError();
-
-    // A different build of it, for the update.
-    auto other = module;
-    other.append ("padding", 7);
-    t.archive = ZipFixture().file ("Velquin.clap", other).build();
-    const auto& u = t;
-
-    for (const bool uninstall : { false, true })
+    struct Case
     {
-        SCOPED_TRACE (uninstall ? "uninstall" : "update");
-        EXPECT_FALSE (u.run (uninstall));
-        EXPECT_EQ (contentOf (u.bundle), module);
-        EXPECT_EQ (u.namesInFolder(), juce::StringArray ({ "Velquin.clap" }));
-    }
+        int format;              ///< 0 VST3 (a folder), 1 CLAP (a file)
+        const char* heldBelow;   ///< the file a host also holds open, or nullptr
+    };
 
-    FreeLibrary (loaded);
-    EXPECT_TRUE (u.run (false));
-    EXPECT_EQ (contentOf (u.bundle), other);
-    EXPECT_TRUE (u.run (true));
-    EXPECT_EQ (u.namesInFolder(), juce::StringArray());
+    const Case cases[] = {
+        { 1, nullptr }, { 1, "Velquin.clap" },
+        { 0, nullptr }, { 0, "Velquin.vst3/Contents/Resources/moduleinfo.json" },
+    };
+
+    for (const auto& c : cases)
+    {
+        const juce::String bundleName (c.format == 0 ? "Velquin.vst3" : "Velquin.clap");
+        const auto modulePath = c.format == 0 ? bundleName + "/Contents/x86_64-win/Velquin.vst3" : bundleName;
+        SCOPED_TRACE (bundleName + (c.heldBelow != nullptr ? ", loaded and " + juce::String (c.heldBelow) + " held open" : ", loaded only"));
+
+        const auto archiveOf = [&] (const juce::MemoryBlock& m)
+        {
+            ZipFixture zip;
+            const auto entry = [] (const juce::String& path) { return path.replaceCharacter ('/', '\\'); };
+
+            if (c.format == 0)
+                zip.directory (entry (bundleName + "/Contents"))
+                   .file (entry (bundleName + "/Contents/Resources/moduleinfo.json"), "{}")
+                   .file (entry (modulePath), m);
+            else
+                zip.file (bundleName, m);
+
+            return zip.build();
+        };
+
+        TempFolder temp;
+        const auto folder = temp[c.format == 0 ? "VST3" : "CLAP"];
+        auto archive = archiveOf (module);
+        const auto run = [&] (bool uninstall, RunLog::Failure* failure)
+        {
+            PerFormat<bool> selection {};
+            selection[(size_t) c.format] = true;
+            PerFormat<PayloadArchive> payloads {};
+            payloads[(size_t) c.format] = PayloadArchive { archive.getData(), archive.getSize() };
+            PerFormat<juce::File> folders { temp["VST3"], temp["CLAP"], temp["AAX"] };
+            PerFormat<FormatOutcome> outcomes;
+            const auto ok = processSelectedFormats (selection, uninstall, folders, "Velquin", payloads, &outcomes);
+
+            if (failure != nullptr)
+                *failure = outcomes[(size_t) c.format].failure;
+
+            return ok;
+        };
+        const auto namesInFolder = [&]
+        {
+            juce::StringArray names;
+
+            for (const auto& f : folder.findChildFiles (juce::File::findFilesAndDirectories, false))
+                names.add (f.getFileName());
+
+            return names;
+        };
+
+        ASSERT_TRUE (run (false, nullptr));
+        const auto installed = folder.getChildFile (modulePath);
+        const auto loaded = LoadLibraryExW (installed.getFullPathName().toWideCharPointer(), nullptr, 0);
+        ASSERT_NE (loaded, nullptr) << "the module cannot be loaded: " << (int) GetLastError();
+        HANDLE held = INVALID_HANDLE_VALUE;
+
+        if (c.heldBelow != nullptr)
+        {
+            // As the C runtime opens a file for reading: no delete sharing.
+            held = CreateFileW (folder.getChildFile (c.heldBelow).getFullPathName().toWideCharPointer(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE (held, INVALID_HANDLE_VALUE);
+        }
+
+        // A different build of it, for the update.
+        auto other = module;
+        other.append ("padding", 7);
+        archive = archiveOf (other);
+
+        for (const bool uninstall : { false, true })
+        {
+            SCOPED_TRACE (uninstall ? "uninstall" : "update");
+            juce::StringArray lines;
+            RunLog::setSystemCall ([&] (RunLog::Event, const juce::String& line) { lines.add (line); });
+            RunLog::Failure failure;
+            EXPECT_FALSE (run (uninstall, &failure));
+            RunLog::setSystemCall ([] (RunLog::Event, const juce::String&) {});
+
+            EXPECT_EQ (failure.cause, RunLog::Cause::inUse);
+            ASSERT_EQ (lines.size(), 1);
+            EXPECT_TRUE (lines[0].endsWith ("a file in " + bundleName + " is in use: close the host, then run again")) << lines[0];
+            EXPECT_EQ (contentOf (installed), module);
+            EXPECT_EQ (namesInFolder(), juce::StringArray ({ bundleName })) << namesInFolder().joinIntoString (", ");
+        }
+
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle (held);
+
+        FreeLibrary (loaded);
+        EXPECT_TRUE (run (false, nullptr));
+        EXPECT_EQ (contentOf (installed), other);
+        EXPECT_TRUE (run (true, nullptr));
+        EXPECT_EQ (namesInFolder(), juce::StringArray());
+    }
 }
 
 // The maker's folder made the normal way below C:\ProgramData inherits Users'
@@ -204,19 +276,7 @@ TEST (RealWindows, ANormallyMadeSettingsFolderBelowProgramDataIsHonoured)
 
     TempFolder temp;
     const auto paths = temp.systemPaths();
-    const auto realProgramData = juce::File::getSpecialLocation (juce::File::commonApplicationDataDirectory);
-
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    ASSERT_EQ (GetNamedSecurityInfoW (realProgramData.getFullPathName().toWideCharPointer(), SE_FILE_OBJECT,
-                                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                      &owner, nullptr, &dacl, nullptr, &descriptor), (DWORD) ERROR_SUCCESS);
-    const auto applied = SetNamedSecurityInfoW (const_cast<wchar_t*> (paths.commonAppDataFolder.getFullPathName().toWideCharPointer()),
-                                                SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                                nullptr, nullptr, dacl, nullptr);
-    LocalFree (descriptor);
-    ASSERT_EQ (applied, (DWORD) ERROR_SUCCESS);
+    giveProgramDatasList (paths.commonAppDataFolder);
 
     const auto folder = paths.commonAppDataFolder.getChildFile ("Oakhaze");
     ASSERT_TRUE (CreateDirectoryW (folder.getFullPathName().toWideCharPointer(), nullptr));
@@ -243,6 +303,13 @@ TEST (RealWindows, AJunctionInPlaceOfTheSettingsFolderIsIgnored)
     const auto paths = temp.systemPaths();
     const auto defaults = defaultFormatFolders (paths.defaultFolderBase);
     const auto elsewhere = temp["elsewhere"];
+
+    // Made by this elevated process, the junction is the administrators'; what
+    // makes it untrusted is where it stands: ProgramData, where any user may
+    // make one. The private stand-in must say so as the real one does.
+    if (! isWine())
+        giveProgramDatasList (paths.commonAppDataFolder);
+
     const auto throughJunction = elsewhere.getChildFile ("PluginManagerSettings.txt");
     ASSERT_TRUE (elsewhere.createDirectory());
 
@@ -265,5 +332,85 @@ TEST (RealWindows, AJunctionInPlaceOfTheSettingsFolderIsIgnored)
     EXPECT_EQ (resolveSettings (paths.commonAppDataFolder, defaults).formatFolders, defaults);
     EXPECT_EQ (elsewhere.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
     EXPECT_FALSE (wanted.exists());
+}
+
+// The run log's source takes its texts from the system's EventCreate.exe: each
+// of our event ids must come out as the line itself, as Event Viewer shows it.
+TEST (RealWindows, EventCreateGivesEachOfOurEventIdsAsItsLine)
+{
+    wchar_t path[MAX_PATH + 1] {};
+    ExpandEnvironmentStringsW (L"%SystemRoot%\\System32\\EventCreate.exe", path, MAX_PATH);
+    const auto file = LoadLibraryExW (path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+
+    if (file == nullptr)
+    {
+        ASSERT_TRUE (isWine()) << "no EventCreate.exe in System32";
+        GTEST_SKIP() << "cannot run under Wine: it has no EventCreate.exe";
+    }
+
+    for (const DWORD id : { 1u, 2u, 3u })
+    {
+        const wchar_t* line = L"VST3 install into C:\\x: succeeded";
+        DWORD_PTR arguments[] = { (DWORD_PTR) line };
+        wchar_t* text = nullptr;
+        const auto length = FormatMessageW (FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                            file, id, 0, reinterpret_cast<wchar_t*> (&text), 0,
+                                            reinterpret_cast<va_list*> (arguments));
+        EXPECT_EQ (juce::String (text, (size_t) length).trim(), juce::String (line)) << "event id " << (int) id;
+        LocalFree (text);
+    }
+
+    FreeLibrary (file);
+}
+
+// A junction in any part of a configured path is followed by the same rule as
+// one at its end: only where the administrators own it and no one else may add
+// entries to the folder holding it. Below the stand-in for ProgramData, with the
+// real one's list, any user could have made it; below a folder only the
+// administrators may change, it is the machine's own layout.
+TEST (RealWindows, AJunctionOnTheWayToATargetFolderIsFollowedOnlyWhereNoOneElseCouldPutIt)
+{
+    TempFolder temp;
+    const auto elsewhere = temp["elsewhere"];
+    ASSERT_TRUE (elsewhere.getChildFile ("VST3").createDirectory());
+
+    const auto open = [&] (const juce::File& holder)
+    {
+        EXPECT_TRUE (holder.createDirectory());
+        return makeJunction (holder.getChildFile ("Plugins"), elsewhere);
+    };
+
+    const auto anyoneMayAdd = temp["ProgramData"];
+    const auto adminsOnly = temp["adminsOnly"];
+
+    if (! open (anyoneMayAdd))
+    {
+        ASSERT_TRUE (isWine()) << "a junction cannot be made here";
+        GTEST_SKIP() << "cannot run under Wine: it makes no junctions";
+    }
+
+    ASSERT_TRUE (open (adminsOnly));
+    giveProgramDatasList (anyoneMayAdd);
+    SecurityStandIn::apply (adminsOnly, "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)");
+
+    FileOps::PathReport report;
+    EXPECT_FALSE (FileOps::openTargetFolder (anyoneMayAdd.getChildFile ("Plugins\\VST3"), false, &report));
+    EXPECT_TRUE (report.untrustedLink);
+    EXPECT_FALSE (FileOps::openTargetFolder (anyoneMayAdd.getChildFile ("Plugins\\VST3\\made"), true, &report));
+    EXPECT_FALSE (elsewhere.getChildFile ("VST3\\made").exists());
+
+    EXPECT_TRUE (FileOps::openTargetFolder (adminsOnly.getChildFile ("Plugins\\VST3"), false, &report));
+    EXPECT_FALSE (report.untrustedLink);
+}
+
+// Links open elevated only through the desktop's Explorer: asked in the
+// documented form (the desktop's item list), it must answer on a desktop
+// where the kit was started as administrator from the same account.
+TEST (RealWindows, TheDesktopsExplorerAnswersAnElevatedProgram)
+{
+    if (isWine())
+        GTEST_SKIP() << "cannot run under Wine: it has no Explorer desktop to ask";
+
+    EXPECT_TRUE (OpenLinkWindows::desktopExplorerAnswers());
 }
 #endif

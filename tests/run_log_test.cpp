@@ -210,16 +210,14 @@ TEST (RunLog, AWriteKeepsTheCallersLastError)
 }
 
 #if JUCE_WINDOWS
-// The real event log under Wine's throw-away prefix: our source is registered
-// with this program as its message file.
-TEST (RunLog, EventSourceIsRegisteredWithThisProgram)
+// The real event log under Wine's throw-away prefix: our source's texts come
+// from the system's EventCreate.exe below %SystemRoot%, which only the system
+// may change, never from this program's own copy, wherever it was started.
+TEST (RunLog, EventSourceTextsComeFromAFileOnlyTheSystemMayChange)
 {
     RunLog::setSystemCall ({});
     RunLog::write (RunLog::Event::failed, "VST3 install into C:\\x: failed at stage, Velquin.vst3: There is not enough space on the disk.");
     RunLog::setSystemCall ([] (RunLog::Event, const juce::String&) {});
-
-    wchar_t module[MAX_PATH + 1] {};
-    GetModuleFileNameW (nullptr, module, MAX_PATH);
 
     HKEY key = nullptr;
     ASSERT_EQ (RegOpenKeyExW (HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Oakhaze Plugin Manager",
@@ -233,7 +231,7 @@ TEST (RunLog, EventSourceIsRegisteredWithThisProgram)
 
     ASSERT_EQ (result, ERROR_SUCCESS);
     EXPECT_EQ (type, (DWORD) REG_EXPAND_SZ);
-    EXPECT_EQ (juce::String (registered), juce::String (module));
+    EXPECT_EQ (juce::String (registered), "%SystemRoot%\\System32\\EventCreate.exe");
 }
 #endif
 

@@ -1,3 +1,4 @@
+#include "RunLog.h"
 #include "Settings.h"
 #include "SettingsTrust.h"
 #include "support/SecurityStandIn.h"
@@ -220,5 +221,40 @@ TEST (SettingsTrust, ResolutionOnDiskTable)
             EXPECT_EQ (folder.getNumberOfChildFiles (juce::File::findFilesAndDirectories), file.existsAsFile() ? 1 : 0);
         }
     }
+}
+#endif
+
+#if JUCE_WINDOWS
+// Any user may create folders below C:\ProgramData. Where the settings folder
+// is missing the program makes it first, for the administrators alone, so no
+// one else can add a file there; a settings file owned by a standard account
+// is ignored all the same, and the start says so.
+TEST (SettingsTrust, AMissingSettingsFolderIsMadeForTheAdministratorsAlone)
+{
+    TempFolder temp;
+    const auto paths = temp.systemPaths();
+    const auto defaults = defaultFormatFolders (paths.defaultFolderBase);
+    const auto folder = paths.commonAppDataFolder.getChildFile ("Oakhaze");
+    const auto file = folder.getChildFile ("PluginManagerSettings.txt");
+    SecurityStandIn::apply (paths.commonAppDataFolder, juce::String ("O:BA") + normalFolderList.replace ("D:", "D:P"));
+    ASSERT_FALSE (folder.exists());
+
+    auto resolved = resolveSettings (paths.commonAppDataFolder, defaults);
+    EXPECT_TRUE (folder.isDirectory());
+    EXPECT_TRUE (hasTrustedDescriptor (folder)) << "others than the administrators may add files to it";
+    EXPECT_TRUE (file.existsAsFile());
+    EXPECT_EQ (resolved.ignoredBecause, juce::String());
+
+    // A file that is a standard account's: ignored, and the start line says why.
+    SecurityStandIn::apply (file, "O:" + juce::String (standardAccount) + adminOnlyList);
+    resolved = resolveSettings (paths.commonAppDataFolder, defaults);
+    EXPECT_EQ (resolved.formatFolders, defaults);
+    EXPECT_EQ (resolved.ignoredBecause, "it is owned by an account other than the administrators");
+
+    juce::String line;
+    RunLog::setSystemCall ([&] (RunLog::Event, const juce::String& text) { line = text; });
+    RunLog::started ("Velquin", "1.0.0", resolved.formatFolders, { resolved.fromSettingsFile, resolved.settingsFile, resolved.ignoredBecause });
+    RunLog::setSystemCall ([] (RunLog::Event, const juce::String&) {});
+    EXPECT_TRUE (line.endsWith (" ignored: it is owned by an account other than the administrators)")) << line;
 }
 #endif

@@ -64,3 +64,31 @@ TEST (StateFolder, FoldersAndLocksOthersCanTouchAreRefused)
     EXPECT_FALSE (StateFolder::lockBundle (state, "Velquin.clap", result).isValid()) << "never through a link";
 }
 #endif
+
+#if JUCE_WINDOWS
+ #include "SettingsTrust.h"
+ #include "WindowsCalls.h"
+ #include "support/SecurityStandIn.h"
+
+// A lock file is opened by no one else while a run holds it; so only the
+// administrators may open it at all: a user who could read it would hold it
+// for ever and look like a run. One others may read is refused.
+TEST (StateFolder, LockFilesAreTheAdministratorsAlone)
+{
+    const TempFolder temp;
+    const auto folder = temp.systemPaths().stateFolder;
+    const auto state = StateFolder::open (folder);
+    ASSERT_TRUE (state.isValid());
+
+    FileOps::Lock result;
+    auto held = StateFolder::lockBundle (state, "Velquin.vst3", result);
+    ASSERT_EQ (result, FileOps::Lock::taken);
+    EXPECT_TRUE (WindowsCalls::securityPasses ((HANDLE) held.native(), SettingsTrust::isPrivateDescriptor));
+
+    const auto readable = folder.getChildFile ("Velquin.clap.lock");
+    ASSERT_TRUE (readable.replaceWithText ("x"));
+    SecurityStandIn::apply (readable, "O:BAD:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;FR;;;BU)");
+    EXPECT_FALSE (StateFolder::lockBundle (state, "Velquin.clap", result).isValid());
+    EXPECT_EQ (result, FileOps::Lock::failed);
+}
+#endif

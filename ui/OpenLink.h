@@ -12,7 +12,8 @@
     the framework's launcher as before. Not root: xdg-open as ourselves.
 
     Windows, elevated: through the desktop's Explorer, so the handler starts at
-    the user's own level; where that cannot be reached, ShellExecute.
+    the user's own level; where that cannot be reached, nothing is started as
+    the administrator: the address goes to the clipboard. Not elevated: ShellExecute.
 
     False when nothing was started. */
 bool openLinkAsDesktopUser (const juce::URL& link);

@@ -1,5 +1,8 @@
 #include "OpenLink.h"
+#include "OpenLinkWindows.h"
 #include "SettingsTrust.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
 
 #include <windows.h>
 #include <exdisp.h>
@@ -31,9 +34,10 @@ private:
 };
 
 /** The desktop's Explorer runs at the user's own level: asked through its shell
-    object, it starts the link's handler there, not with our rights. False when
-    no Explorer desktop answers (another shell, no one signed in at the console). */
-bool openThroughDesktopExplorer (const juce::String& link)
+    object, it starts the link's handler there, not with our rights. Calls use
+    with that object; false when no Explorer desktop answers (another shell, no
+    one signed in at the console, or another account's desktop). */
+bool withDesktopShell (const std::function<bool (IShellDispatch2&)>& use)
 {
     const auto initialised = CoInitializeEx (nullptr, COINIT_APARTMENTTHREADED);
     bool opened = false;
@@ -49,12 +53,33 @@ bool openThroughDesktopExplorer (const juce::String& link)
         Com<IDispatch> application;
         Com<IShellDispatch2> shell;
 
-        VARIANT noLocation;
-        VariantInit (&noLocation);
+        // The documented form: the desktop's absolute item list (the empty
+        // list), as bytes in a VARIANT passed by reference.
+        PIDLIST_ABSOLUTE desktopList = nullptr;
+        VARIANT location, byReference, noRoot;
+        VariantInit (&location);
+        VariantInit (&noRoot);
+        byReference.vt = VT_VARIANT | VT_BYREF;
+        byReference.pvarVal = &location;
         long window = 0;
 
-        if (SUCCEEDED (CoCreateInstance (CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows, windows.putVoid()))
-             && windows->FindWindowSW (&noLocation, &noLocation, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, desktop.put()) == S_OK
+        if (SUCCEEDED (SHGetKnownFolderIDList (FOLDERID_Desktop, 0, nullptr, &desktopList)))
+        {
+            const auto size = ILGetSize (desktopList);
+
+            if (auto* bytes = SafeArrayCreateVector (VT_UI1, 0, size))
+            {
+                memcpy (bytes->pvData, desktopList, size);
+                location.vt = VT_ARRAY | VT_UI1;
+                location.parray = bytes;
+            }
+
+            CoTaskMemFree (desktopList);
+        }
+
+        if (location.vt != VT_EMPTY
+             && SUCCEEDED (CoCreateInstance (CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows, windows.putVoid()))
+             && windows->FindWindowSW (&byReference, &noRoot, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, desktop.put()) == S_OK
              && desktop
              && SUCCEEDED (desktop->QueryInterface (IID_IServiceProvider, services.putVoid()))
              && SUCCEEDED (services->QueryService (SID_STopLevelBrowser, IID_IShellBrowser, browser.putVoid()))
@@ -63,19 +88,9 @@ bool openThroughDesktopExplorer (const juce::String& link)
              && SUCCEEDED (background->QueryInterface (IID_IShellFolderViewDual, folderView.putVoid()))
              && SUCCEEDED (folderView->get_Application (application.put()))
              && SUCCEEDED (application->QueryInterface (IID_IShellDispatch2, shell.putVoid())))
-        {
-            VARIANT none, show;
-            VariantInit (&none);
-            VariantInit (&show);
-            show.vt = VT_I4;
-            show.lVal = SW_SHOWNORMAL;
+            opened = use (*shell.get());
 
-            if (const auto file = SysAllocString (link.toWideCharPointer()))
-            {
-                opened = SUCCEEDED (shell->ShellExecute (file, none, none, none, show));
-                SysFreeString (file);
-            }
-        }
+        VariantClear (&location);
     }
 
     if (SUCCEEDED (initialised))
@@ -83,15 +98,72 @@ bool openThroughDesktopExplorer (const juce::String& link)
 
     return opened;
 }
+
+bool openThroughDesktopExplorer (const juce::String& link)
+{
+    return withDesktopShell ([&link] (IShellDispatch2& shell)
+    {
+        VARIANT none, show;
+        VariantInit (&none);
+        VariantInit (&show);
+        show.vt = VT_I4;
+        show.lVal = SW_SHOWNORMAL;
+        bool started = false;
+
+        if (const auto file = SysAllocString (link.toWideCharPointer()))
+        {
+            started = SUCCEEDED (shell.ShellExecute (file, none, none, none, show));
+            SysFreeString (file);
+        }
+
+        return started;
+    });
+}
 } // namespace
+
+namespace OpenLinkWindows
+{
+Calls systemCalls()
+{
+    Calls c;
+    c.isElevated = [] { return SettingsTrust::processIsElevated(); };
+    c.throughDesktopExplorer = openThroughDesktopExplorer;
+    c.shellExecute = [] (const juce::String& link)
+    {
+        return (INT_PTR) ShellExecuteW (nullptr, L"open", link.toWideCharPointer(), nullptr, nullptr, SW_SHOWNORMAL) > 32;
+    };
+    c.copyToClipboard = [] (const juce::String& link) { juce::SystemClipboard::copyTextToClipboard (link); };
+    return c;
+}
+
+Calls& calls()
+{
+    static Calls inForce = systemCalls();
+    return inForce;
+}
+
+bool desktopExplorerAnswers()
+{
+    return withDesktopShell ([] (IShellDispatch2&) { return true; });
+}
+} // namespace OpenLinkWindows
 
 bool openLinkAsDesktopUser (const juce::URL& link)
 {
     const auto text = link.toString (true);
+    auto& c = OpenLinkWindows::calls();
 
-    if (SettingsTrust::processIsElevated() && openThroughDesktopExplorer (text))
+    // Not elevated: the user's own level already.
+    if (! c.isElevated())
+        return c.shellExecute (text);
+
+    if (c.throughDesktopExplorer (text))
         return true;
 
-    // Not elevated, the user's own level already; or no Explorer desktop to ask.
-    return (INT_PTR) ShellExecuteW (nullptr, L"open", text.toWideCharPointer(), nullptr, nullptr, SW_SHOWNORMAL) > 32;
+    // Elevated with no Explorer desktop to ask (another shell, or over-the-
+    // shoulder elevation by another account): a browser started from here
+    // would run as the administrator. The address goes to the clipboard for
+    // the user to open themselves.
+    c.copyToClipboard (text);
+    return false;
 }

@@ -1,6 +1,7 @@
 #include "SecurityStandIn.h"
 
 #if JUCE_WINDOWS
+ #include "KitSupport.h"
  #include "WindowsCalls.h"
 
  #include <aclapi.h>
@@ -163,10 +164,20 @@ void apply (const juce::File& f, const juce::String& sddl)
 
 void installWhereNeeded()
 {
-    if (systemKeepsDescriptors())
+    // Only for Wine. On a real Windows an unelevated run cannot give files the
+    // administrators' descriptors either, and a stand-in would then pass for
+    // Windows' security: such a run fails, as it should.
+    if (systemKeepsDescriptors() || ! KitSupport::isWine())
         return;
 
     const auto user = tokenUser();
+
+    // What the engine creates with a descriptor of its own has that one on Windows.
+    WindowsCalls::calls().created = [] (HANDLE h, PSECURITY_DESCRIPTOR descriptor)
+    {
+        if (const auto id = idOf (h); id.isNotEmpty())
+            given()[id] = toSddl (descriptor);
+    };
 
     WindowsCalls::calls().security = [user, system = WindowsCalls::systemCalls().security] (HANDLE h) -> PSECURITY_DESCRIPTOR
     {

@@ -7,9 +7,11 @@
     what it is given, and an elevated test process creates what it makes owned
     by Administrators. Upstream Wine keeps nothing: it makes every descriptor up
     from the file's mode, owned by the token's own user, and drops what it is
-    given. There the engine's reads of descriptors go through a stand-in that
-    answers what Windows would: what a test gave a file, or else what an
-    elevated process made, the token's user read as Administrators. */
+    given. Under Wine alone the engine's reads of descriptors go through a
+    stand-in that answers what Windows would: what a test or the engine gave a
+    file, or else what an elevated process made, the token's user read as
+    Administrators. A real Windows gets none: unelevated, a run there would
+    test the stand-in instead of Windows' security, and fails instead. */
 namespace SecurityStandIn
 {
     /** True where the file system keeps the descriptors it is given. */
@@ -20,7 +22,7 @@ namespace SecurityStandIn
         keeps it, else to the stand-in. */
     void apply (const juce::File& f, const juce::String& sddl);
 
-    /** The stand-in, in force for the whole run where the system keeps no descriptors. */
+    /** The stand-in, in force for the whole run under Wine. */
     void installWhereNeeded();
 
     /** The process token's own user, as SDDL text. */

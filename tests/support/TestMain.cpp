@@ -6,12 +6,20 @@
 
 #include "RunLog.h"
 #if JUCE_WINDOWS
+ #include "KitSupport.h"
  #include "SecurityStandIn.h"
 #endif
 
 // One framework instance for the whole run; components render to images, no display needed.
 int main (int argc, char** argv)
 {
+   #if JUCE_WINDOWS
+    if (const auto result = KitSupport::runCommand (argc, argv); result >= 0)
+        return result;
+
+    KitSupport::startTimeLimit();
+   #endif
+
     ::testing::InitGoogleTest (&argc, argv);
     logSkippedTests();
 
