@@ -47,7 +47,8 @@ namespace
 FileOps::Name recordName (const juce::String& bundleFileName, Made made, const FileOps::Identity& identity)
 {
     return bundleFileName + (made == Made::staging ? ".made-staging-" : ".made-aside-")
-           + juce::String::toHexString ((juce::int64) identity.volume) + "-" + juce::String::toHexString ((juce::int64) identity.object);
+           + juce::String::toHexString ((juce::int64) identity.volume) + "-" + juce::String::toHexString ((juce::int64) identity.object)
+           + (identity.objectHigh != 0 ? "-" + juce::String::toHexString ((juce::int64) identity.objectHigh) : juce::String());
 }
 } // namespace
 
