@@ -524,11 +524,11 @@ bool replaceInTwoRenames (const Handle& target, const Handle& state, const Handl
             // A host holds a module of the old bundle, which can be renamed but
             // not deleted: the new one makes way and the old one is back, whole,
             // so that no module stays where a host scans. Set aside again
-            // first, so that a run killed in between finds it there.
+            // first (its record is still there), so that a run killed in
+            // between finds it there.
             RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
 
-            if ((state && ! StateFolder::recordMade (state, bundleFileName, Made::setAside, setAside))
-                 || FileOps::renameNoReplace (staging, old, target, aside) != Rename::done)
+            if (FileOps::renameNoReplace (staging, old, target, aside) != Rename::done)
                 return false;
 
             // Never an empty bundle path: where the old one cannot come back,
