@@ -2,6 +2,7 @@
 
 #include "MainComponent.h"
 #include "WindowHints.h"
+#include "WindowOperation.h"
 #include "WineRepaints.h"
 
 /** The process frame: one main window whose whole content is the main component. */
@@ -46,7 +47,7 @@ public:
             // desktop each of these steps replaces the native window, and the
             // title bar and resize steps also show it.
             setUsingNativeTitleBar (true);
-            setContentOwned (new MainComponent(), true);
+            setContentOwned (new MainComponent (SystemPaths::fromSystem(), windowOperation()), true);
             setResizable (true, true);
             getConstrainer()->setFixedAspectRatio (1.0);
             centreWithSize (getWidth(), getHeight());

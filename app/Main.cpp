@@ -5,6 +5,7 @@
 // our code runs, trusting bytes that anyone starting us may choose.
 
 #if JUCE_WINDOWS
+ #include <windows.h>
 
 #include <windows.h>
 
@@ -37,7 +38,7 @@ namespace
     }
 }
 
-int __stdcall WinMain (struct HINSTANCE__*, struct HINSTANCE__*, char*, int)
+int WINAPI WinMain (HINSTANCE, HINSTANCE, LPSTR, int)
 {
     // On Windows the framework asks the system for the command line itself.
     if (! isWellFormedUtf16 (GetCommandLineW()))

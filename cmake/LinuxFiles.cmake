@@ -3,19 +3,19 @@
 # Writes the package's desktop integration from resources/linux/*.in into
 # out_dir, named after the product's identity (OH_PACKAGE_NAME, OH_APP_ID):
 #
-#   <package>            launcher (installed as /usr/bin/<package>)
-#   <app id>.desktop     desktop entry
-#   <app id>.metainfo.xml, <app id>.policy (action <app id>.run)
+#   <app id>.desktop     desktop entry (the window program, /usr/bin/<package>)
+#   <app id>.metainfo.xml
+#   <app id>.policy      polkit action <app id>.deploy: the deploy program as root
 #   <package>.1          manual page; changelog; copyright
 #   <package>-deploy.8   the deploy program's manual page
 #
 # Every product value is escaped for the text it lands in (XML, desktop entry,
-# shell, roff): "Salt & Pepper" must stay one name, not break the file.
+# roff): "Salt & Pepper" must stay one name, not break the file.
 # The dates come from SOURCE_DATE_EPOCH when it is set.
 
-# Where the package puts the program; the launcher and the polkit action name it.
-set (OH_LIBEXEC_REL "libexec/${OH_PACKAGE_NAME}")
-set (OH_INSTALLED_PROGRAM "/usr/${OH_LIBEXEC_REL}/oh_installer")
+# Where the package puts the deploy program, which the window runs through
+# pkexec and the polkit action names.
+set (OH_INSTALLED_DEPLOY_PROGRAM "/usr/sbin/${OH_PACKAGE_NAME}-deploy")
 
 # XML character data and attribute values.
 function (oh_xml_escape variable text)
@@ -41,12 +41,6 @@ function (oh_desktop_escape variable text)
     set (${variable} "${text}" PARENT_SCOPE)
 endfunction()
 
-# One shell word, whatever the text holds.
-function (oh_shell_quote variable text)
-    string (REPLACE "'" "'\\''" text "${text}")
-    set (${variable} "'${text}'" PARENT_SCOPE)
-endfunction()
-
 # Text inside a roff line (never taken as a request, a backslash printed as one).
 function (oh_roff_escape variable text)
     string (REPLACE "\\" "\\e" text "${text}")
@@ -64,7 +58,6 @@ function (oh_generate_linux_files out_dir)
     oh_desktop_escape (OH_DESKTOP_PRODUCT_KEYWORD "${OH_PRODUCT_DISPLAY_NAME}" LIST)
     oh_roff_escape (OH_ROFF_PRODUCT "${OH_PRODUCT_DISPLAY_NAME}")
     oh_roff_escape (OH_ROFF_VERSION "${OH_PRODUCT_VERSION}")
-    oh_shell_quote (OH_SH_LIBEXEC_REL "${OH_LIBEXEC_REL}")
     string (TOUPPER "${OH_PACKAGE_NAME}" OH_MAN_TITLE)
     string (TOUPPER "${OH_PACKAGE_NAME}-deploy" OH_DEPLOY_MAN_TITLE)
 
@@ -72,7 +65,6 @@ function (oh_generate_linux_files out_dir)
     string (TIMESTAMP OH_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
     string (TIMESTAMP OH_MAN_DATE "%B %Y" UTC)
 
-    configure_file ("${templates}/launcher.in" "${out_dir}/${OH_PACKAGE_NAME}" @ONLY)
     configure_file ("${templates}/app.desktop.in" "${out_dir}/${OH_APP_ID}.desktop" @ONLY)
     configure_file ("${templates}/app.metainfo.xml.in" "${out_dir}/${OH_APP_ID}.metainfo.xml" @ONLY)
     configure_file ("${templates}/app.policy.in" "${out_dir}/${OH_APP_ID}.policy" @ONLY)

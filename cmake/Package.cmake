@@ -2,9 +2,10 @@
 # its desktop integration, and CPack's DEB generator over them.
 #
 # Named after the product file's packageName and appId (cmake/LinuxFiles.cmake):
-#   /usr/bin/<package>                          launcher: pkexec unless already root
-#   /usr/libexec/<package>/oh_installer         the program
+#   /usr/bin/<package>                          the window program, run as the desktop user
 #   /usr/share/applications, metainfo, polkit-1/actions, icons/hicolor: <app id>.*
+#                                               (the polkit action lets pkexec run the
+#                                               deploy program, /usr/sbin/<package>-deploy)
 #   /usr/sbin/<package>-deploy                  the deploy program (root's, no window)
 #   /usr/share/man/man1/<package>.1.gz, /usr/share/doc/<package>/: copyright, changelog.gz
 #   /usr/share/man/man8/<package>-deploy.8.gz
@@ -28,8 +29,16 @@ endforeach()
 add_custom_target (oh_linux_docs ALL DEPENDS "${oh_linux_out}/changelog.gz" "${oh_linux_out}/${oh_package_name}.1.gz"
                                             "${oh_linux_out}/${oh_package_name}-deploy.8.gz")
 
-install (TARGETS oh_installer RUNTIME DESTINATION "${OH_LIBEXEC_REL}")
-install (PROGRAMS "${oh_linux_out}/${oh_package_name}" DESTINATION bin)
+# The window program goes in under the package's name; install (TARGETS) can
+# rename nothing, so it is stripped here, as CPack strips what it installs.
+add_custom_command (
+    OUTPUT "${oh_linux_out}/bin/${oh_package_name}"
+    COMMAND "${CMAKE_COMMAND}" -E make_directory "${oh_linux_out}/bin"
+    COMMAND "${CMAKE_STRIP}" -o "${oh_linux_out}/bin/${oh_package_name}" "$<TARGET_FILE:oh_installer>"
+    DEPENDS oh_installer
+    VERBATIM)
+add_custom_target (oh_linux_program ALL DEPENDS "${oh_linux_out}/bin/${oh_package_name}")
+install (PROGRAMS "${oh_linux_out}/bin/${oh_package_name}" DESTINATION bin)
 install (FILES "${oh_linux_out}/${OH_APP_ID}.desktop" DESTINATION share/applications)
 install (FILES "${oh_linux_out}/${OH_APP_ID}.metainfo.xml" DESTINATION share/metainfo)
 install (FILES "${oh_linux_out}/${OH_APP_ID}.policy" DESTINATION share/polkit-1/actions)
@@ -65,14 +74,17 @@ set (CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # without libX11 and libXext no window opens; the other four it can do without.
 # policykit-1 provides pkexec on releases older than Debian 12 and Ubuntu 23.04.
 set (CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec | policykit-1, libx11-6, libxext6")
-# xdg-utils opens the links (as the desktop user); the other four JUCE loads at run time.
+# pkexec runs the deploy program as root for INSTALL. xdg-utils opens the
+# links; the other four JUCE loads at run time.
 set (CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, libxcursor1, libxinerama1, libxrender1, libxrandr2")
 set (CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.oakhaze.com")
 set (CPACK_PACKAGE_DESCRIPTION_SUMMARY "installer for the ${OH_PRODUCT_DISPLAY_NAME} audio plug-in")
 set (CPACK_PACKAGE_DESCRIPTION "The Oakhaze Plugin Manager carries ${OH_PRODUCT_DISPLAY_NAME} inside itself and installs it
 into, or removes it from, the machine-wide VST3, CLAP and AAX plug-in folders.
-It asks for an administrator's password through pkexec when started from the
-desktop menu. The manager itself is version ${OH_MANAGER_VERSION}.
+The window runs as the desktop user; INSTALL asks for an administrator's
+password through pkexec and runs the package's deploy program as root, which
+also serves scripts and fleet tools on its own. The manager itself is version
+${OH_MANAGER_VERSION}.
 .
 Removing or purging this package leaves the installed plug-ins and the
 settings file /opt/Oakhaze/PluginManagerSettings.txt in place: they are the

@@ -244,6 +244,12 @@ bool syncFilesystem (const Handle& handle);
 Rename renameNoReplace (const Handle& fromFolder, const Name& from,
                         const Handle& toFolder, const Name& to);
 
+/** True when the entry is what renameNoReplace leaves where it claimed a
+    name for a rename that never came (a run killed in between, where renames
+    take no flags): an empty file or folder of ours, of the mode only such a
+    claim gives. */
+bool isUnusedClaim (const Handle& parent, const Name& name);
+
 /** Swaps two entries in one step. */
 Rename exchange (const Handle& fromFolder, const Name& from,
                  const Handle& toFolder, const Name& to);

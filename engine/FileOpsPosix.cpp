@@ -50,6 +50,10 @@ constexpr mode_t folderMode = 0755;
 constexpr mode_t fileMode = 0644;
 constexpr mode_t stagingMode = 0700;
 
+/** The mode of a placeholder that claims a name for a rename: owner-only, so
+    that nothing we install (0755, 0644) is ever taken for one. */
+constexpr mode_t claimMode (bool folder)   { return folder ? 0700 : 0600; }
+
 constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr int readFlags = O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
 
@@ -658,7 +662,7 @@ Rename renameNoReplace (const Handle& fromFolder, const Name& from,
 
     if (isFolder)
     {
-        if (posix.mkdirat (fd (toFolder), raw (to), stagingMode) != 0)
+        if (posix.mkdirat (fd (toFolder), raw (to), claimMode (true)) != 0)
             return errno == EEXIST ? Rename::exists : Rename::failed;
 
         placeholder = identityOf (toFolder, to);
@@ -666,7 +670,7 @@ Rename renameNoReplace (const Handle& fromFolder, const Name& from,
     else
     {
         // Known by the handle that made it.
-        const Handle made (posix.openatCreating (fd (toFolder), raw (to), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        const Handle made (posix.openatCreating (fd (toFolder), raw (to), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, claimMode (false)));
 
         if (! made.isValid())
             return errno == EEXIST ? Rename::exists : Rename::failed;
@@ -681,6 +685,22 @@ Rename renameNoReplace (const Handle& fromFolder, const Name& from,
         posix.unlinkat (fd (toFolder), raw (to), isFolder ? AT_REMOVEDIR : 0);
 
     return Rename::failed;
+}
+
+bool isUnusedClaim (const Handle& parent, const Name& name)
+{
+    struct stat info;
+
+    // Owner-only, whatever the umask took from the claim's mode.
+    if (! isPlainName (name) || fstatat (fd (parent), raw (name), &info, AT_SYMLINK_NOFOLLOW) != 0 || info.st_uid != geteuid()
+         || (info.st_mode & 077) != 0)
+        return false;
+
+    if (S_ISREG (info.st_mode))
+        return info.st_size == 0;
+
+    const Handle folder (S_ISDIR (info.st_mode) ? openFolderAt (fd (parent), raw (name)) : Handle());
+    return folder.isValid() && listNames (folder).empty();
 }
 
 Rename exchange (const Handle& fromFolder, const Name& from,

@@ -1218,6 +1218,12 @@ Rename renameNoReplace (const Handle& fromFolder, const Name& from,
     return Rename::failed;
 }
 
+bool isUnusedClaim (const Handle&, const Name&)
+{
+    // Renames here never replace what is at their destination: no name is claimed first.
+    return false;
+}
+
 Rename exchange (const Handle&, const Name&, const Handle&, const Name&)
 {
     // Windows cannot swap two entries in one step: the caller replaces in two renames.

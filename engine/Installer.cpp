@@ -12,6 +12,11 @@
 #include <set>
 #include <vector>
 
+juce::String setAsideName (const juce::String& bundleFileName)
+{
+    return "." + bundleFileName + ".oh-aside";
+}
+
 InstallerHooks& installerHooks()
 {
     static InstallerHooks hooks;
@@ -41,12 +46,6 @@ juce::String stagingPrefix (const juce::String& bundleFileName)
 bool isStagingLeftover (const juce::String& name, const juce::String& prefix)
 {
     return name.startsWith (prefix) && name.length() == prefix.length() + stagingSuffixLength;
-}
-
-/** Where the old bundle waits while a replacement in two renames is under way. */
-juce::String asideName (const juce::String& bundleFileName)
-{
-    return "." + bundleFileName + ".oh-aside";
 }
 
 /** Opens the target folder for a run that may change it. Where someone else
@@ -108,7 +107,12 @@ void removeStagingLeftovers (const Handle& target, const Handle& state, const ju
         auto leftover = FileOps::openFolder (target, name);
         const auto identity = FileOps::identityOf (leftover);
 
-        if (! leftover || ! FileOps::isOwnedByUs (leftover) || ! StateFolder::wasMade (state, bundleFileName, Made::staging, identity))
+        // A folder of ours under this name: no one else can bring one here, for
+        // a folder cannot be hard-linked, moved to another folder without
+        // write access to it, or renamed in a folder we accept (only we, or
+        // only its owner, may rename there). Its record, made after the folder,
+        // may not have reached the disk before a power cut.
+        if (! leftover || ! FileOps::isOwnedByUs (leftover))
             continue;
 
         // Any reader holding it open looks like a live run: it only waits.
@@ -143,10 +147,20 @@ void removeStagingLeftovers (const Handle& target, const Handle& state, const ju
 void restoreSetAsideBundle (const Handle& target, const Handle& state, const juce::String& bundleFileName,
                             const Handle* staging = nullptr)
 {
-    const auto aside = asideName (bundleFileName);
-    const auto setAside = FileOps::identityOf (target, aside);
+    // Where renames take no flags, a run claims the bundle path by an empty
+    // placeholder just before its rename: killed in between, it left the
+    // path empty in all but name. (Only we can add entries here.)
+    if (FileOps::isUnusedClaim (target, bundleFileName))
+        FileOps::deleteTree (target, bundleFileName);
 
-    if (! StateFolder::wasMade (state, bundleFileName, Made::setAside, setAside))
+    const auto aside = setAsideName (bundleFileName);
+    const auto setAside = FileOps::identityOf (target, aside);
+    bool owned = false;
+
+    // A folder of ours is ours, as a staging leftover is; a file needs its
+    // record, for anyone may hard-link a root-owned file to this name.
+    if (! StateFolder::wasMade (state, bundleFileName, Made::setAside, setAside)
+         && ! (FileOps::kindOf (target, aside, &owned) == Kind::folder && owned))
         return;
 
     const bool moved = FileOps::kindOf (target, bundleFileName) == Kind::missing
@@ -437,7 +451,7 @@ bool makeStagedDurable (const Handle& target, const Handle& staging, const juce:
 bool replaceInTwoRenames (const Handle& target, const Handle& state, const Handle& staging,
                           const juce::String& bundleFileName, const juce::String& runSuffix)
 {
-    auto aside = asideName (bundleFileName);
+    auto aside = setAsideName (bundleFileName);
 
     // Another run may set its own bundle in place meanwhile; a few rounds settle it.
     for (int round = 0; round < 3; ++round)
@@ -465,7 +479,7 @@ bool replaceInTwoRenames (const Handle& target, const Handle& state, const Handl
             {
                 // An earlier run's old bundle of ours would have gone with the
                 // staging folder by now: what holds the name is not ours.
-                aside = asideName (bundleFileName) + "-" + runSuffix;
+                aside = setAsideName (bundleFileName) + "-" + runSuffix;
                 result = FileOps::renameNoReplace (target, bundleFileName, target, aside);
             }
 
@@ -509,6 +523,12 @@ bool replaceInTwoRenames (const Handle& target, const Handle& state, const Handl
             const Name old ("old-" + bundleFileName);
 
             if (! takeIfExpected (target, aside, staging, old, setAside))
+                return false;
+
+            // The renames on the disk before any deletion: a filesystem may
+            // write a later change in one folder before an earlier one in
+            // another, and the old bundle must not lose files where it stands.
+            if (durableAtAll() && ! FileOps::sync (target))
                 return false;
 
             bool keptWhole = true;
@@ -713,6 +733,17 @@ bool uninstallFormat (const juce::File& folder, const Handle& state, const juce:
         return false;
     }
 
+    // The bundle path empty on the disk before any file of the bundle goes:
+    // a filesystem may write a later change in one folder before an earlier
+    // one in another, and a bundle must not lose files where it stands.
+    // Without that, the bundle goes back whole.
+    if (durableAtAll() && ! FileOps::sync (target))
+    {
+        RunLog::noteFailure (RunLog::Step::sync, {});
+        FileOps::renameNoReplace (staging.folder, bundleFileName, target, bundleFileName);
+        return false;
+    }
+
     // A module a host has loaded can be renamed but not deleted: then the
     // bundle goes back, whole, and the user closes the host and runs again.
     // Part of it deleted (a failing disk), it never goes back: the rest goes
@@ -727,20 +758,17 @@ bool uninstallFormat (const juce::File& folder, const Handle& state, const juce:
         return false;
     }
 
-    // The bundle path is empty on the disk, and the bundle is deleted; what
-    // could not be deleted stays hidden for a later run, and the run says so.
-    const bool synced = ! durableAtAll() || FileOps::sync (target);
+    // The bundle is deleted; what could not be deleted stays hidden for a
+    // later run, and the run says so. Success is what the disk shows, not
+    // what a call returned.
     const bool removed = staging.remove();
 
-    // Success is what the disk shows, not what a call returned.
-    if (! synced)
-        RunLog::noteFailure (RunLog::Step::sync, {});
-    else if (! removed)
+    if (! removed)
         RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
     else if (FileOps::kindOf (target, bundleFileName) != Kind::missing)
         RunLog::noteFailure (RunLog::Step::remove, bundleFileName, 0);
 
-    return synced && removed && FileOps::kindOf (target, bundleFileName) == Kind::missing;
+    return removed && FileOps::kindOf (target, bundleFileName) == Kind::missing;
 }
 } // namespace
 

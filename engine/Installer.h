@@ -60,5 +60,9 @@ bool processSelectedFormats (PerFormat<bool>& selection,
 void restoreSetAsideBundles (const PerFormat<juce::File>& folders, const juce::String& productName,
                              const RunState& runState);
 
+/** Where the old bundle waits while a replacement in two renames is under
+    way, beside the bundle in its target folder. */
+juce::String setAsideName (const juce::String& bundleFileName);
+
 /** Removes a leftover "script.sh" from the temporary folder at shutdown. */
 void removeLeftoverScript (const juce::File& temporaryFolder);

@@ -11,4 +11,9 @@ struct FormatStatus
     juce::String text;      ///< "NOT INSTALLED", "INSTALLED" or "v" + version + " INSTALLED"
 };
 
+/** Whether format k is installed: anything at its bundle path, or, on
+    Linux, its bundle set aside by a killed run and waiting to be put back. */
+bool probeFormatInstalled (const juce::File& folder, const juce::String& productName, int k);
+
+/** The same, with the version and the text the tile shows. */
 FormatStatus probeFormatStatus (const juce::File& folder, const juce::String& productName, int k);

@@ -152,3 +152,4 @@ TEST (Commands, ClosingRemovesALeftoverScriptFromTheTemporaryFolder)
     EXPECT_FALSE (script.exists());
    #endif
 }
+

@@ -1,7 +1,9 @@
 #include "BinaryData.h"
 #include "support/DemoFacts.h"
 #include "PeVersion.h"
+#include "Installer.h"
 #include "Status.h"
+#include "support/ChildProcess.h"
 #include "support/PeFixture.h"
 #include "support/TempFolder.h"
 
@@ -9,6 +11,7 @@
 #include <fstream>
 #if ! JUCE_WINDOWS
  #include <sys/stat.h>
+ #include <unistd.h>
 #endif
 
 namespace
@@ -466,3 +469,50 @@ TEST (Status, ThePayloadModulesShowTheirVersion)
     EXPECT_EQ (version, "1.0.0.0");
     EXPECT_LT (read, 64 * 1024) << "bytes read for one version probe";
 }
+
+#if ! JUCE_WINDOWS
+// A replacement killed between its two renames leaves the old bundle set aside
+// and nothing at its name; the next install or uninstall puts it back. Until
+// then it is installed, with that copy's version, to root and to a desktop user
+// alike, but only where it can be ours: a folder no one else can change, and a
+// copy no one else owns.
+TEST (Status, ABundleWaitingAsideCountsAsInstalledWhereItCanBeOurs)
+{
+    TempFolder temp;
+    ASSERT_EQ (chmod (temp.get().getFullPathName().toRawUTF8(), 0755), 0);   // the user may look in
+    const auto folder = temp["clap"];
+    ASSERT_TRUE (folder.createDirectory());
+    ASSERT_EQ (chmod (folder.getFullPathName().toRawUTF8(), 0755), 0);
+
+    PeFixture module;
+    module.fileVersion = { 1, 0, 0, 0 };
+    const auto aside = folder.getChildFile (setAsideName ("Velquin.clap"));
+    writeBytes (aside, module.build());
+
+    const auto status = [&] { return probeFormatStatus (folder, "Velquin", 1).text; };
+    EXPECT_EQ (status(), "v1.0.0.0 INSTALLED");
+    EXPECT_TRUE (probeFormatInstalled (folder, "Velquin", 1));
+
+    const auto asUser = inChild ([&]() -> std::string
+    {
+        if (setresgid (4242, 4242, 4242) != 0 || setresuid (4242, 4242, 4242) != 0)
+            return "skip: cannot become another user";
+        const auto text = status();
+        return text == "v1.0.0.0 INSTALLED" ? "" : "the user sees " + text.toStdString();
+    });
+    EXPECT_EQ (asUser, "");
+
+    // Anyone could have put it there, or it is someone else's: not ours.
+    ASSERT_EQ (chmod (folder.getFullPathName().toRawUTF8(), 0777), 0);
+    EXPECT_EQ (status(), "NOT INSTALLED");
+    ASSERT_EQ (chmod (folder.getFullPathName().toRawUTF8(), 0755), 0);
+    ASSERT_EQ (chown (aside.getFullPathName().toRawUTF8(), 4242, 4242), 0);
+    EXPECT_EQ (status(), "NOT INSTALLED");
+    EXPECT_FALSE (probeFormatInstalled (folder, "Velquin", 1));
+
+    // With a bundle at its own name, that one is what counts.
+    ASSERT_EQ (chown (aside.getFullPathName().toRawUTF8(), 0, 0), 0);
+    writeBytes (folder.getChildFile ("Velquin.clap"), juce::MemoryBlock ("x", 1));
+    EXPECT_EQ (status(), "INSTALLED");
+}
+#endif

@@ -9,8 +9,9 @@
 #include "Status.h"
 
 //==============================================================================
-MainComponent::MainComponent (SystemPaths paths)
-    : systemPaths (std::move (paths))
+MainComponent::MainComponent (SystemPaths paths, std::unique_ptr<Operation> operationToUse)
+    : operation (std::move (operationToUse)),
+      systemPaths (std::move (paths))
 {
     juce::Desktop::getInstance().setDefaultLookAndFeel (&customLookAndFeel);
 
@@ -47,7 +48,7 @@ MainComponent::MainComponent (SystemPaths paths)
 
     for (int k = 0; k < numFormats; ++k)
     {
-        formatSelected[(size_t) k] = isBundlePresent (formatFolders[(size_t) k], productName, k);
+        formatSelected[(size_t) k] = probeFormatInstalled (formatFolders[(size_t) k], productName, k);
         formatButtons[(size_t) k] = makeButton (formatNames[k]);
     }
 
@@ -372,8 +373,39 @@ void MainComponent::showPanel (std::unique_ptr<Panel>& holder, std::unique_ptr<P
 
 void MainComponent::runInstallCommand()
 {
-    const auto outcome = processSelectedFormats (formatSelected, shiftDown, formatFolders, productName, embeddedPayloads(), nullptr, { systemPaths.stateFolder });
+    // One operation at a time: the click before may still wait for a password.
+    if (operationRunning)
+        return;
+
+    const OperationRequest request { formatSelected, shiftDown, formatFolders, productName };
+
+    // Nothing selected, or nothing to run it with: nothing is asked for and nothing changes.
+    if (std::find (request.formats.begin(), request.formats.end(), true) == request.formats.end() || operation == nullptr)
+    {
+        operationFinished ({});
+        return;
+    }
+
+    operationRunning = true;
+    operation->start (request, [safe = juce::Component::SafePointer<MainComponent> (this)] (const OperationOutcome& outcome)
+    {
+        if (safe != nullptr)
+            safe->operationFinished (outcome);
+    });
+}
+
+void MainComponent::operationFinished (const OperationOutcome& outcome)
+{
+    operationRunning = false;
+
+    for (size_t k = 0; k < formatSelected.size(); ++k)
+        if (outcome.processed[k])
+            formatSelected[k] = false;
+
     repaint();
+
+    if (outcome.hint.isNotEmpty())
+        hintLabel->setText (outcome.hint, juce::dontSendNotification);
 
     // The previous result panel goes only now, even mid-fade; its snapshot
     // goes with it rather than fading on under the new card.
@@ -384,7 +416,7 @@ void MainComponent::runInstallCommand()
     resultPanel = std::make_unique<panel_success>();
     addAndMakeVisible (*resultPanel);
     resultPanel->scale = scale;
-    resultPanel->success = outcome;
+    resultPanel->success = outcome.success;
     resultPanel->setBounds (getBounds());
     resultPanel->setAlwaysOnTop (true);
 
@@ -412,7 +444,7 @@ void MainComponent::buttonStateChanged (juce::Button* button)
     else if (name == "SUPPORT")
         hint = "Email and Discord support";
     else if (const auto k = formatNames.indexOf (name); k >= 0 && k < numFormats)
-        hint = isBundlePresent (formatFolders[(size_t) k], productName, k)
+        hint = probeFormatInstalled (formatFolders[(size_t) k], productName, k)
                    ? "Select to update " + name + " to " + productVersion
                    : "Select to install " + name;
     else if (name == "INSTALL")

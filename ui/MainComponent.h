@@ -3,6 +3,7 @@
 #include "Catalogue.h"
 #include "CustomLookAndFeel.h"
 #include "OpenLink.h"
+#include "Operation.h"
 #include "SystemPaths.h"
 #include "panels/panel_eula.h"
 #include "panels/panel_success.h"
@@ -16,7 +17,9 @@ class MainComponent final : public juce::Component,
                             public juce::Button::Listener
 {
 public:
-    explicit MainComponent (SystemPaths paths = SystemPaths::fromSystem());
+    /** Without an operation INSTALL changes nothing and shows a failed result. */
+    explicit MainComponent (SystemPaths paths = SystemPaths::fromSystem(),
+                            std::unique_ptr<Operation> operation = nullptr);
     ~MainComponent() override;
 
     //==============================================================================
@@ -39,6 +42,7 @@ public:
     const juce::File& getSettingsFolder() const noexcept             { return settingsFolder; }
     juce::String getHintText() const                                 { return hintLabel->getText(); }
     bool isShiftDown() const noexcept                                { return shiftDown; }
+    bool isOperationRunning() const noexcept                         { return operationRunning; }
     panel_eula* getEulaPanel() const noexcept                        { return eulaPanel.get(); }
     panel_support* getSupportPanel() const noexcept                  { return supportPanel.get(); }
     panel_success* getResultPanel() const noexcept                   { return resultPanel.get(); }
@@ -48,6 +52,7 @@ private:
     std::unique_ptr<juce::TextButton> makeButton (const juce::String& name);
     juce::Font fontOfHeight (float units) const;
     void runInstallCommand();
+    void operationFinished (const OperationOutcome&);
     template <typename Panel>
     void showPanel (std::unique_ptr<Panel>& holder, std::unique_ptr<Panel> panel,
                     const std::function<void (Panel&)>& configure = {});
@@ -81,6 +86,8 @@ private:
     PerFormat<bool> formatSelected {};
     PerFormat<juce::File> formatFolders;
 
+    std::unique_ptr<Operation> operation;
+    bool operationRunning = false;
     const SystemPaths systemPaths;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainComponent)

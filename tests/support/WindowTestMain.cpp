@@ -11,8 +11,9 @@ int main (int argc, char** argv)
     ::testing::InitGoogleTest (&argc, argv);
     logSkippedTests();
 
-    // The window's content uses the machine's real folders; hide them first.
-    const auto hidden = hideMachineFolders ({ "/opt", "/usr/local/lib", "/usr/lib/clap" });
+    // The window's content, and the deploy program the real window runs, use the
+    // machine's real folders (the state folder too); hide them first.
+    const auto hidden = hideMachineFolders ({ "/opt", "/usr/local/lib", "/usr/lib/clap", "/var/lib/oakhaze" });
     if (hidden.failed())
     {
         std::fprintf (stderr, "%s\n", hidden.getErrorMessage().toRawUTF8());
