@@ -114,6 +114,10 @@ struct Identity
     bool valid = false;
     juce::uint64 objectHigh = 0;
 
+    /** The object's birth time in nanoseconds where the filesystem keeps one
+        (POSIX statx), else 0: tells a reused object number from the first. */
+    juce::uint64 born = 0;
+
     bool operator== (const Identity& o) const
     {
         return valid && o.valid && volume == o.volume && object == o.object && objectHigh == o.objectHigh;
@@ -208,12 +212,23 @@ Handle takeLockFile (const Handle& parent, const Name& name, Lock& result);
 /** True when this process owns what the handle refers to. */
 bool isOwnedByUs (const Handle& handle);
 
+/** True when this process owns what the handle refers to and no one else may
+    write to it: on POSIX no group or other write bit (nor an access list's
+    mask granting one); on Windows as isOwnedByUs. */
+bool isOursAlone (const Handle& handle);
+
 /** Kind and owner of the entry directly below parent, links not followed. */
 Kind kindOf (const Handle& parent, const Name& name, bool* ownedByUs = nullptr);
 
 /** What the handle, or the entry directly below parent (links not followed), is. */
 Identity identityOf (const Handle& handle);
 Identity identityOf (const Handle& parent, const Name& name);
+
+/** The part of an identity that still names the same object after a restart
+    and a new mount, as text for a record's name: a run's records are read by
+    the run after a power cut. Whoever compares by it also checks that the
+    object lies on the volume of the folder that holds it now. */
+juce::String lastingKeyOf (const Identity& identity);
 
 /** Every name directly below the folder, as the system gives it. */
 std::vector<Name> listNames (const Handle& folder);

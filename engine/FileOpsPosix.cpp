@@ -13,6 +13,7 @@
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <climits>
@@ -157,9 +158,25 @@ Rename renameResult (int result)
     return errno == EINVAL || errno == ENOSYS ? Rename::unsupported : Rename::failed;
 }
 
-Identity identityFrom (const struct stat& info)
+/** The identity of the entry at name below folder, or of folder itself for an
+    empty name. statx, for the birth time where the filesystem keeps one. */
+Identity identityAt (int folder, const char* name)
 {
-    return { (juce::uint64) info.st_dev, (juce::uint64) info.st_ino, true };
+    struct statx info;
+    const int flags = AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT | (*name == 0 ? AT_EMPTY_PATH : 0);
+
+    if (statx (folder, name, flags, STATX_INO | STATX_BTIME, &info) != 0 || (info.stx_mask & STATX_INO) == 0)
+        return {};
+
+    Identity identity;
+    identity.volume = (juce::uint64) makedev (info.stx_dev_major, info.stx_dev_minor);
+    identity.object = (juce::uint64) info.stx_ino;
+    identity.valid = true;
+
+    if ((info.stx_mask & STATX_BTIME) != 0)
+        identity.born = (juce::uint64) info.stx_btime.tv_sec * 1000000000u + info.stx_btime.tv_nsec;
+
+    return identity;
 }
 
 /** True when the folder is empty: what we just made, not something swapped in. */
@@ -500,6 +517,12 @@ bool isOwnedByUs (const Handle& handle)
     return fstat (fd (handle), &info) == 0 && info.st_uid == geteuid();
 }
 
+bool isOursAlone (const Handle& handle)
+{
+    struct stat info;
+    return fstat (fd (handle), &info) == 0 && info.st_uid == geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 Kind kindOf (const Handle& parent, const Name& name, bool* ownedByUs)
 {
     struct stat info;
@@ -521,18 +544,22 @@ Kind kindOf (const Handle& parent, const Name& name, bool* ownedByUs)
 
 Identity identityOf (const Handle& handle)
 {
-    struct stat info;
-    return fstat (fd (handle), &info) == 0 ? identityFrom (info) : Identity();
+    return handle.isValid() ? identityAt (fd (handle), "") : Identity();
 }
 
 Identity identityOf (const Handle& parent, const Name& name)
 {
-    struct stat info;
+    return isPlainName (name) ? identityAt (fd (parent), raw (name)) : Identity();
+}
 
-    if (! isPlainName (name) || fstatat (fd (parent), raw (name), &info, AT_SYMLINK_NOFOLLOW) != 0)
-        return {};
-
-    return identityFrom (info);
+juce::String lastingKeyOf (const Identity& identity)
+{
+    // The device number is left out: it may differ at the next boot (device
+    // mapper, NVMe, btrfs and FUSE number their devices as they come). The
+    // inode number stays with the object on the disk, and the birth time,
+    // where kept, tells it from a later object that reuses the number.
+    return juce::String::toHexString ((juce::int64) identity.object)
+           + (identity.born != 0 ? "-" + juce::String::toHexString ((juce::int64) identity.born) : juce::String());
 }
 
 std::vector<Name> listNames (const Handle& folder)

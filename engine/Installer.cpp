@@ -83,11 +83,27 @@ bool takeIfExpected (const Handle& from, const Name& name, const Handle& staging
     return false;
 }
 
+/** True when the folder at name in the target folder can only be one we made
+    there: owned by us and writable by no one else. Such a folder cannot come
+    from another user. Folders cannot be hard-linked; moving one into another
+    folder needs write access to the folder itself (for its ".."), which no one
+    else has; and renaming it within the target folder is ours alone, for a
+    target folder is used only when no one else may rename its entries (only
+    we may write there, or it is sticky and the entry is ours). Its record,
+    made just after the folder, may be what a power cut lost. A file has no
+    such proof: anyone may hard-link one of ours to any name where they may
+    write, so a file needs its record. */
+bool isFolderOfOursAlone (const Handle& target, const Name& name)
+{
+    const auto folder = FileOps::openFolder (target, name);
+    return folder && FileOps::isOursAlone (folder);
+}
+
 /** Removes staging folders that killed runs of this format left behind. Only
-    folders of our own naming, owned by us, locked by no live run and recorded
-    in the state folder by the run that made them, go: a name or an owner
-    alone proves nothing, for another user can rename a root-owned folder of
-    theirs, or hard-link a root-owned file, to such a name. */
+    folders of our own naming, ours alone (see isFolderOfOursAlone) and locked
+    by no live run go: a name or an owner alone proves nothing, for another
+    user can rename a folder of theirs that we own and they may write to, or
+    hard-link a file of ours, to such a name. */
 void removeStagingLeftovers (const Handle& target, const Handle& state, const juce::String& bundleFileName)
 {
     if (! state)
@@ -107,12 +123,7 @@ void removeStagingLeftovers (const Handle& target, const Handle& state, const ju
         auto leftover = FileOps::openFolder (target, name);
         const auto identity = FileOps::identityOf (leftover);
 
-        // A folder of ours under this name: no one else can bring one here, for
-        // a folder cannot be hard-linked, moved to another folder without
-        // write access to it, or renamed in a folder we accept (only we, or
-        // only its owner, may rename there). Its record, made after the folder,
-        // may not have reached the disk before a power cut.
-        if (! leftover || ! FileOps::isOwnedByUs (leftover))
+        if (! leftover || ! FileOps::isOursAlone (leftover))
             continue;
 
         // Any reader holding it open looks like a live run: it only waits.
@@ -155,13 +166,20 @@ void restoreSetAsideBundle (const Handle& target, const Handle& state, const juc
 
     const auto aside = setAsideName (bundleFileName);
     const auto setAside = FileOps::identityOf (target, aside);
-    bool owned = false;
 
-    // A folder of ours is ours, as a staging leftover is; a file needs its
-    // record, for anyone may hard-link a root-owned file to this name.
-    if (! StateFolder::wasMade (state, bundleFileName, Made::setAside, setAside)
-         && ! (FileOps::kindOf (target, aside, &owned) == Kind::folder && owned))
-        return;
+    if (! StateFolder::wasMade (state, bundleFileName, Made::setAside, target, aside))
+    {
+        // The set-aside name claimed the same way, for a rename that a power
+        // cut undid: empty, it holds nothing to keep or to put back.
+        if (FileOps::isUnusedClaim (target, aside))
+        {
+            FileOps::deleteTree (target, aside);
+            return;
+        }
+
+        if (! isFolderOfOursAlone (target, aside))
+            return;
+    }
 
     const bool moved = FileOps::kindOf (target, bundleFileName) == Kind::missing
                            ? FileOps::renameNoReplace (target, aside, target, bundleFileName) == Rename::done

@@ -46,9 +46,7 @@ namespace
 /** One empty file per object made: creating it is the record, removing it the forgetting. */
 FileOps::Name recordName (const juce::String& bundleFileName, Made made, const FileOps::Identity& identity)
 {
-    return bundleFileName + (made == Made::staging ? ".made-staging-" : ".made-aside-")
-           + juce::String::toHexString ((juce::int64) identity.volume) + "-" + juce::String::toHexString ((juce::int64) identity.object)
-           + (identity.objectHigh != 0 ? "-" + juce::String::toHexString ((juce::int64) identity.objectHigh) : juce::String());
+    return bundleFileName + (made == Made::staging ? ".made-staging-" : ".made-aside-") + FileOps::lastingKeyOf (identity);
 }
 } // namespace
 
@@ -65,7 +63,7 @@ bool recordMade (const FileOps::Handle& state, const juce::String& bundleFileNam
     const auto name = recordName (bundleFileName, made, identity);
     auto record = FileOps::createFile (state, name);
 
-    if (record && record.close() && FileOps::sync (state))
+    if (record && record.close())
         return true;
 
     // A record that may not last is none: its object is not left behind to trust it.
@@ -73,9 +71,16 @@ bool recordMade (const FileOps::Handle& state, const juce::String& bundleFileNam
     return false;
 }
 
-bool wasMade (const FileOps::Handle& state, const juce::String& bundleFileName, Made made, const FileOps::Identity& identity)
+bool wasMade (const FileOps::Handle& state, const juce::String& bundleFileName, Made made, const FileOps::Handle& folder,
+              const FileOps::Name& name)
 {
-    return state && identity.valid && FileOps::kindOf (state, recordName (bundleFileName, made, identity)) == FileOps::Kind::file;
+    // A record names no volume that may change between boots: the object must
+    // lie on the volume of its folder, not on another mounted at its name.
+    const auto identity = FileOps::identityOf (folder, name);
+    const auto holder = FileOps::identityOf (folder);
+
+    return state && identity.valid && holder.valid && identity.volume == holder.volume
+            && FileOps::kindOf (state, recordName (bundleFileName, made, identity)) == FileOps::Kind::file;
 }
 
 bool forgetMade (const FileOps::Handle& state, const juce::String& bundleFileName, Made made, const FileOps::Identity& identity)

@@ -31,9 +31,11 @@ enum class Made { staging, setAside };
     the record is durable. */
 bool recordMade (const FileOps::Handle& state, const juce::String& bundleFileName, Made, const FileOps::Identity&);
 
-/** True when a run recorded the object as one it made for this bundle name:
-    only then is a leftover ours to delete or to put back. */
-bool wasMade (const FileOps::Handle& state, const juce::String& bundleFileName, Made, const FileOps::Identity&);
+/** True when a run recorded the object at name below folder as one it made
+    for this bundle name: only then is a leftover ours to delete or to put back.
+    Records outlive restarts and new mounts of the disk. */
+bool wasMade (const FileOps::Handle& state, const juce::String& bundleFileName, Made, const FileOps::Handle& folder,
+              const FileOps::Name& name);
 
 /** Drops the record once the object is gone, or back at the bundle path. False
     when it could not be dropped. */

@@ -623,9 +623,12 @@ TEST (HostileDisk, NamesThatAreNotTextAreNeverOurs)
 // what is in it): another user moves a root-owned file in from a folder of
 // theirs under our VST3 set-aside name, and hard-links a root-owned file in as
 // our CLAP set-aside (what any user can do where fs.protected_hardlinks is 0;
-// root makes the link here). Their owner is root, but no run of ours recorded
-// them: start-up, installs (in one step and in two renames) and an uninstall
-// leave both where they are, and the installs and the uninstall still succeed.
+// root makes the link here). They also move in root-owned folders they may
+// write to, each holding a root-only folder, under our AAX set-aside name and
+// a VST3 staging name. Their owner is root, but no run of ours recorded them
+// and they are not root's alone: start-up, installs (in one step and in two
+// renames) and an uninstall leave all four where they are, and the installs
+// and the uninstall still succeed.
 TEST (HostileDisk, ObjectsOfOthersRenamedToOurNamesAreLeftAlone)
 {
     if (geteuid() != 0)
@@ -650,8 +653,19 @@ TEST (HostileDisk, ObjectsOfOthersRenamedToOurNamesAreLeftAlone)
              || link (temp["root-only.bin"].getFullPathName().toRawUTF8(), (shared + "/.Velquin.clap.oh-aside").c_str()) != 0)
             return "could not lay out the shared folder";
 
+        const char* const plantedFolders[] = { ".Velquin.aaxplugin.oh-aside", ".Velquin.vst3.oh-staging-Plant1" };
+
+        for (auto* name : plantedFolders)
+            if (! makeFolders (elsewhere + "/" + name + "/root-only", 0, 0755) || ! makeFolders (elsewhere + "/" + name, 0, 0777)
+                 || ! writeRaw (elsewhere + "/" + name + "/root-only/file", "root's own"))
+                return "could not lay out the folders to move in";
+
         const auto planted = asNobody ([&]() -> std::string
         {
+            for (auto* name : plantedFolders)
+                if (rename ((elsewhere + "/" + name).c_str(), (shared + "/" + name).c_str()) != 0)
+                    return "nobody could not move a folder in";
+
             return rename ((elsewhere + "/other.bin").c_str(), (shared + "/.Velquin.vst3.oh-aside").c_str()) == 0
                        ? "" : "nobody could not rename";
         });
@@ -666,15 +680,16 @@ TEST (HostileDisk, ObjectsOfOthersRenamedToOurNamesAreLeftAlone)
         {
             const auto now = rawTree (shared);
 
-            for (auto* name : { ".Velquin.vst3.oh-aside", ".Velquin.clap.oh-aside" })
+            for (auto* name : { ".Velquin.vst3.oh-aside", ".Velquin.clap.oh-aside", plantedFolders[0], plantedFolders[1] })
                 if (under (now, name, true) != under (before, name, true))
                     failures += std::string (step) + ": " + name + " changed;" + differences (under (before, name, true), under (now, name, true));
 
-            if (now.count ("Velquin.clap") != 0)
-                failures += std::string (step) + ": the hard link was put in place as the CLAP bundle; ";
+            for (auto* bundle : { "Velquin.clap", "Velquin.aaxplugin" })
+                if (now.count (bundle) != 0)
+                    failures += std::string (step) + ": what was planted was put in place as " + bundle + "; ";
         };
 
-        restoreSetAsideBundles ({ folder, folder, {} }, "Velquin", { state });
+        restoreSetAsideBundles ({ folder, folder, folder }, "Velquin", { state });
         check ("start");
 
         if (! runVst3 (folder, false, payload, state))

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iostream>
 #include <linux/fs.h>
+#include <map>
 #include <optional>
 #include <poll.h>
 #include <random>
@@ -21,6 +22,7 @@
 #include <stdexcept>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -749,6 +751,58 @@ TEST (PowerCutFs, OnlyWhatWasSyncedSurvives)
         const auto disks = disksAfter (work, c.script);
         EXPECT_EQ (onlySynced (disks), c.expected);
     }
+}
+
+// A disk keeps each object's number across a cut and a new mount, as real
+// filesystems do: the records a run leaves name objects by it.
+TEST (PowerCutFs, ObjectsKeepTheirNumbersAcrossACut)
+{
+    SKIP_WITHOUT_FUSE();
+    TempFolder temp;
+    const fs::path work (temp.get().getFullPathName().toStdString());
+    const auto image = work / "first", mountPoint = work / "mnt", out = work / "cut";
+    fs::create_directories (image / "a");
+    fs::create_directories (mountPoint);
+    put (image / "a" / "old", "old");
+
+    const auto numberOf = [] (const fs::path& path)
+    {
+        struct stat info {};
+        return lstat (path.c_str(), &info) == 0 ? info.st_ino : (ino_t) 0;
+    };
+
+    std::map<std::string, ino_t> before;
+    {
+        PowerCutMount mount (mountPoint, { image, out, {}, "end", false, 4, 7 });
+        ASSERT_EQ (mount.error, "");
+
+        // Made after the mount, and moved: its number goes with it.
+        put (mountPoint / "a" / "new", "new", true);
+        renameWithFlags (mountPoint / "a" / "new", mountPoint / "a" / "moved", 0);
+        syncPath (mountPoint / "a");
+
+        for (const char* name : { "a", "a/old", "a/moved" })
+            before[name] = numberOf (mountPoint / name);
+
+        ASSERT_EQ (mount.finish (true), 0);
+    }
+
+    std::ifstream index (out / "index.txt");
+    size_t disks = 0;
+
+    for (std::string line; std::getline (index, line); ++disks)
+    {
+        SCOPED_TRACE (line);
+        PowerCutMount mount (mountPoint, { out / line.substr (0, line.find ('\t')), {}, {}, {} });
+        ASSERT_EQ (mount.error, "");
+
+        for (const auto& [name, number] : before)
+            EXPECT_EQ (numberOf (mountPoint / name), number) << name;
+
+        EXPECT_EQ (mount.finish (true), 0);
+    }
+
+    EXPECT_GT (disks, 0u);
 }
 
 // Beyond the syncs, the random disks keep each object's changes in order
