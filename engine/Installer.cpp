@@ -93,10 +93,16 @@ bool takeIfExpected (const Handle& from, const Name& name, const Handle& staging
     made just after the folder, may be what a power cut lost. A file has no
     such proof: anyone may hard-link one of ours to any name where they may
     write, so a file needs its record. */
+bool isFolderOfOursAlone (const Handle& target, const Handle& folder)
+{
+    // On the target's own volume: not the root of something mounted there.
+    const auto self = FileOps::identityOf (folder), holder = FileOps::identityOf (target);
+    return FileOps::isOursAlone (folder) && self.valid && holder.valid && self.volume == holder.volume;
+}
+
 bool isFolderOfOursAlone (const Handle& target, const Name& name)
 {
-    const auto folder = FileOps::openFolder (target, name);
-    return folder && FileOps::isOursAlone (folder);
+    return isFolderOfOursAlone (target, FileOps::openFolder (target, name));
 }
 
 /** Removes staging folders that killed runs of this format left behind. Only
@@ -123,7 +129,7 @@ void removeStagingLeftovers (const Handle& target, const Handle& state, const ju
         auto leftover = FileOps::openFolder (target, name);
         const auto identity = FileOps::identityOf (leftover);
 
-        if (! leftover || ! FileOps::isOursAlone (leftover))
+        if (! isFolderOfOursAlone (target, leftover))
             continue;
 
         // Any reader holding it open looks like a live run: it only waits.

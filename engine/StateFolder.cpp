@@ -63,7 +63,10 @@ bool recordMade (const FileOps::Handle& state, const juce::String& bundleFileNam
     const auto name = recordName (bundleFileName, made, identity);
     auto record = FileOps::createFile (state, name);
 
-    if (record && record.close())
+    // Durable before the caller moves the object it vouches for: a cut that
+    // kept the move and lost the record would leave a set-aside file no run
+    // may put back.
+    if (record && record.close() && FileOps::sync (state))
         return true;
 
     // A record that may not last is none: its object is not left behind to trust it.
