@@ -371,11 +371,12 @@ struct CutPoint
     std::string spec, what;
 };
 
-/** Every sync point, before and after it takes effect, and a few changes between. */
+/** Every sync point, before and after it takes effect, every rename, and a few other changes between. */
 std::vector<CutPoint> cutPointsOf (const fs::path& trace, unsigned randomChanges, std::uint64_t seed, unsigned& syncs, unsigned& changes)
 {
     std::vector<CutPoint> points;
     std::vector<std::string> changeLines;
+    std::set<unsigned> renames;
     std::ifstream in (trace);
     syncs = changes = 0;
 
@@ -397,13 +398,17 @@ std::vector<CutPoint> cutPointsOf (const fs::path& trace, unsigned randomChanges
         {
             changes = number;
             changeLines.push_back (what);
+
+            // Each move of an object a record vouches for, or of a bundle.
+            if (what.rfind ("rename ", 0) == 0 || what.rfind ("exchange ", 0) == 0)
+                renames.insert (number);
         }
     }
 
     std::mt19937_64 random (seed);
-    std::set<unsigned> picked;
+    std::set<unsigned> picked (renames);
 
-    while (changes > 0 && picked.size() < std::min<size_t> (randomChanges, changes))
+    while (changes > renames.size() && picked.size() < renames.size() + std::min<size_t> (randomChanges, changes - renames.size()))
         picked.insert (1 + (unsigned) (random() % changes));
 
     for (auto n : picked)
