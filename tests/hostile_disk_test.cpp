@@ -625,10 +625,11 @@ TEST (HostileDisk, NamesThatAreNotTextAreNeverOurs)
 // our CLAP set-aside (what any user can do where fs.protected_hardlinks is 0;
 // root makes the link here). They also move in root-owned folders they may
 // write to, each holding a root-only folder, under our AAX set-aside name and
-// a VST3 staging name. Their owner is root, but no run of ours recorded them
-// and they are not root's alone: start-up, installs (in one step and in two
-// renames) and an uninstall leave all four where they are, and the installs
-// and the uninstall still succeed.
+// a VST3 staging name, and mount a file system of theirs at another staging
+// name. Their owner is root, but no run of ours recorded them and they are not
+// root's alone on the folder's own disk: start-up, installs (in one step and
+// in two renames) and an uninstall leave all five where they are, and the
+// installs and the uninstall still succeed.
 TEST (HostileDisk, ObjectsOfOthersRenamedToOurNamesAreLeftAlone)
 {
     if (geteuid() != 0)
@@ -673,6 +674,15 @@ TEST (HostileDisk, ObjectsOfOthersRenamedToOurNamesAreLeftAlone)
         if (! planted.empty())
             return planted;
 
+        // A user's own mount at a staging name whose root claims to be root's
+        // alone (FUSE lets its owner say so): a tmpfs stands in for it.
+        const auto mounted = shared + "/.Velquin.vst3.oh-staging-Mount1";
+
+        if (! asNobody ([&]() -> std::string { return mkdir (mounted.c_str(), 0700) == 0 ? "" : "no"; }).empty()
+             || mount ("tmpfs", mounted.c_str(), "tmpfs", 0, "size=1m,mode=0755") != 0
+             || ! writeRaw (mounted + "/theirs", "on their own file system"))
+            return "could not mount a tmpfs at a staging name";
+
         const auto before = rawTree (shared);
         std::string failures;
 
@@ -680,7 +690,8 @@ TEST (HostileDisk, ObjectsOfOthersRenamedToOurNamesAreLeftAlone)
         {
             const auto now = rawTree (shared);
 
-            for (auto* name : { ".Velquin.vst3.oh-aside", ".Velquin.clap.oh-aside", plantedFolders[0], plantedFolders[1] })
+            for (auto* name : { ".Velquin.vst3.oh-aside", ".Velquin.clap.oh-aside", plantedFolders[0], plantedFolders[1],
+                                ".Velquin.vst3.oh-staging-Mount1" })
                 if (under (now, name, true) != under (before, name, true))
                     failures += std::string (step) + ": " + name + " changed;" + differences (under (before, name, true), under (now, name, true));
 
