@@ -157,10 +157,12 @@ void removeStagingLeftovers (const Handle& target, const Handle& state, const ju
 }
 
 /** A run killed between the two renames of a replacement left the old bundle
-    set aside. With the bundle path empty it goes back there first of all; with
-    a bundle in place it is only the old copy, and goes with the caller's staging
-    folder. Never deleted while the bundle path is empty, and left alone unless
-    the run that set it aside recorded it in the state folder. */
+    set aside, under the shared name or, where something not ours held that,
+    under the name of its own run. With the bundle path empty it goes back there
+    first of all; with a bundle in place it is only the old copy, and goes with
+    the caller's staging folder. Never deleted while the bundle path is empty,
+    and left alone unless it is provably ours: recorded in the state folder by
+    the run that set it aside, or a folder ours alone. */
 void restoreSetAsideBundle (const Handle& target, const Handle& state, const juce::String& bundleFileName,
                             const Handle* staging = nullptr)
 {
@@ -170,29 +172,43 @@ void restoreSetAsideBundle (const Handle& target, const Handle& state, const juc
     if (FileOps::isUnusedClaim (target, bundleFileName))
         FileOps::deleteTree (target, bundleFileName);
 
-    const auto aside = setAsideName (bundleFileName);
-    const auto setAside = FileOps::identityOf (target, aside);
+    const auto shared = setAsideName (bundleFileName);
+    std::vector<Name> names { Name (shared) };
 
-    if (! StateFolder::wasMade (state, bundleFileName, Made::setAside, target, aside))
+    for (const auto& name : FileOps::listNames (target))
+        if (const auto text = name.toText();
+            text && text->startsWith (shared + "-") && text->length() == shared.length() + 1 + stagingSuffixLength)
+            names.push_back (name);
+
+    for (const auto& aside : names)
     {
-        // The set-aside name claimed the same way, for a rename that a power
-        // cut undid: empty, it holds nothing to keep or to put back.
-        if (FileOps::isUnusedClaim (target, aside))
+        const auto setAside = FileOps::identityOf (target, aside);
+
+        if (! setAside.valid)
+            continue;
+
+        if (! StateFolder::wasMade (state, bundleFileName, Made::setAside, target, aside))
         {
-            FileOps::deleteTree (target, aside);
-            return;
+            // A set-aside name claimed the same way, for a rename that a power
+            // cut undid or a disk lost: empty, it holds nothing to keep or to put back.
+            if (FileOps::isUnusedClaim (target, aside))
+            {
+                FileOps::deleteTree (target, aside);
+                continue;
+            }
+
+            if (! isFolderOfOursAlone (target, aside))
+                continue;
         }
 
-        if (! isFolderOfOursAlone (target, aside))
-            return;
+        // In the staging folder under its own name, which no other entry there has.
+        const bool moved = FileOps::kindOf (target, bundleFileName) == Kind::missing
+                               ? FileOps::renameNoReplace (target, aside, target, bundleFileName) == Rename::done
+                               : staging != nullptr && FileOps::renameNoReplace (target, aside, *staging, aside) == Rename::done;
+
+        if (moved)
+            StateFolder::forgetMade (state, bundleFileName, Made::setAside, setAside);
     }
-
-    const bool moved = FileOps::kindOf (target, bundleFileName) == Kind::missing
-                           ? FileOps::renameNoReplace (target, aside, target, bundleFileName) == Rename::done
-                           : staging != nullptr && FileOps::renameNoReplace (target, aside, *staging, "old") == Rename::done;
-
-    if (moved)
-        StateFolder::forgetMade (state, bundleFileName, Made::setAside, setAside);
 }
 
 /** Puts the old bundle set aside at aside back at the bundle path, if it is
@@ -535,7 +551,18 @@ bool replaceInTwoRenames (const Handle& target, const Handle& state, const Handl
                 between();
         }
 
-        const auto placed = FileOps::renameNoReplace (staging, bundleFileName, target, bundleFileName);
+        const auto staged = FileOps::identityOf (staging, bundleFileName);
+        auto placed = FileOps::renameNoReplace (staging, bundleFileName, target, bundleFileName);
+
+        // Nothing of the old bundle goes unless the disk shows the new one in
+        // its place: a rename reported done is not yet a bundle in place.
+        if (placed == Rename::done && FileOps::identityOf (target, bundleFileName) != staged)
+        {
+            if (FileOps::isUnusedClaim (target, bundleFileName))
+                FileOps::deleteTree (target, bundleFileName);
+
+            placed = Rename::failed;
+        }
 
         if (placed == Rename::done && ! oldSetAside)
             return true;

@@ -12,13 +12,17 @@
  #include "PosixCalls.h"
  #include "support/FaultInjection.h"
 
+ #include "FileOps.h"
  #include "InstallerHooks.h"
+ #include "StateFolder.h"
 
  #include <algorithm>
  #include <cerrno>
  #include <iostream>
  #include <map>
  #include <set>
+ #include <sys/stat.h>
+ #include <unistd.h>
 
 namespace
 {
@@ -71,7 +75,49 @@ std::vector<int> errorsOf (const std::string& function)
     if (function == "unlinkat" || function == "fchmod" || function == "futimens")
         return { EIO, EROFS };
 
-    return { EIO, ENOSPC, EDQUOT, EROFS };   // mkdirat, renameat, renameat2
+    if (function == "renameat" || function == "renameat2")
+        return { EIO, ENOSPC, EDQUOT, EROFS, FaultInjection::lost };
+
+    return { EIO, ENOSPC, EDQUOT, EROFS };   // mkdirat
+}
+
+/** What a run's calls show of its order, each fault on a line: a file written
+    and closed without an fsync through the descriptor that wrote it (an error
+    the disk reports only then would be lost), and a folder made and not made
+    durable in its parent by a sync after it, unless the run deleted it again. */
+std::string orderFaults (const std::vector<FaultInjection::Call>& calls)
+{
+    std::string found;
+    std::map<int, std::string> unsynced;   // descriptor -> what it wrote
+
+    for (size_t i = 0; i < calls.size(); ++i)
+    {
+        const auto& call = calls[i];
+
+        if (call.function == "write")
+            unsynced[call.fd] = call.path;
+        else if (call.function == "fsync")
+            unsynced.erase (call.fd);
+        else if (call.function == "close" && unsynced.erase (call.fd) != 0)
+            found += "#" + std::to_string (i) + " " + call.path + " closed without an fsync through the descriptor that wrote it\n";
+
+        if (call.function != "mkdirat")
+            continue;
+
+        const auto parent = call.path.substr (0, call.path.rfind ('/'));
+        bool synced = false, deleted = false;
+
+        for (size_t j = i + 1; j < calls.size() && ! synced && ! deleted; ++j)
+        {
+            synced = calls[j].function == "fsync" && calls[j].path == parent;
+            deleted = calls[j].function == "unlinkat" && (call.path + "/").rfind (calls[j].path + "/", 0) == 0;
+        }
+
+        if (! synced && ! deleted)
+            found += "#" + std::to_string (i) + " " + call.path + " made, and " + parent + " never synced after it\n";
+    }
+
+    return found;
 }
 
 /** One operation of the table, from a laid-out disk. */
@@ -81,7 +127,24 @@ struct Operation
     bool uninstall;
     bool oldBundleFirst;
     bool twoRenames;
+
+    /** On a filesystem whose renames take no flags, with an empty folder of
+        another user at the set-aside name: a plain rename would replace it. */
+    bool noRenameFlags = false;
 };
+
+/** The seam over one run: failing call n with error, if asked, and renames
+    without flags where the operation's filesystem has none. */
+struct Seam : FaultInjection
+{
+    explicit Seam (const Operation& op)
+    {
+        if (op.noRenameFlags)
+            withoutRenameFlags();
+    }
+};
+
+constexpr auto othersFolder = ".Velquin.vst3.oh-aside";
 
 /** A fresh machine for one row: the target folder (below a folder that is
     not there yet, for a first install), the state folder, the archives. */
@@ -92,6 +155,7 @@ struct Machine
     juce::File state = root.getChildFile ("state");
     juce::MemoryBlock oldArchive = vst3Archive (1), newArchive = vst3Archive (2);
     std::map<std::string, std::string> oldTree, newTree;
+    bool planted = false;   ///< another user's folder at othersFolder, to be left alone
 
     /** A fresh folder below base, and the old bundle laid out in it by a run of
         its own when the operation starts from one. */
@@ -113,6 +177,12 @@ struct Machine
 
         if (op.oldBundleFirst)
             runVst3 (folder, false, oldArchive, state);
+
+        if (op.noRenameFlags)
+        {
+            const auto others = folder.getChildFile (othersFolder);
+            planted = others.createDirectory() && chown (others.getFullPathName().toRawUTF8(), 65534, 65534) == 0;
+        }
     }
 
     explicit Machine (const juce::File& base) : root (base.getNonexistentChildFile ("machine", {}, false)) {}
@@ -123,6 +193,13 @@ struct Machine
     {
         ScopedTwoRenames twoRenames (op.twoRenames);
         return runVst3 (folder, op.uninstall, newArchive, state);
+    }
+
+    /** A run on the same disk, no call failing. */
+    bool runAgain (const Operation& op)
+    {
+        Seam seam (op);
+        return run (op);
     }
 
     struct ScopedTwoRenames
@@ -147,14 +224,45 @@ struct Machine
         return tree == oldTree ? "old" : tree == newTree ? "new" : "damaged";
     }
 
+    /** What a run left in the target folder that no record in the state
+        folder vouches for and that is not an empty claim of a name: a later
+        run could tell it from another user's only by its owner. */
+    std::string unrecordedLeftovers() const
+    {
+        const auto stateHandle = StateFolder::open (state);
+        const auto target = FileOps::openTargetFolder (folder, false);
+        std::string found;
+
+        for (auto& f : folder.findChildFiles (juce::File::findFilesAndDirectories, false))
+        {
+            const auto name = f.getFileName();
+
+            if (name == "Velquin.vst3" || (planted && name == othersFolder) || FileOps::isUnusedClaim (target, name))
+                continue;
+
+            if (! StateFolder::wasMade (stateHandle, "Velquin.vst3", StateFolder::Made::staging, target, name)
+                 && ! StateFolder::wasMade (stateHandle, "Velquin.vst3", StateFolder::Made::setAside, target, name))
+                found += " " + name.toStdString();
+        }
+
+        return found;
+    }
+
     /** Everything in the target folder but the bundle, and every record left in the state folder. */
     std::string leftovers() const
     {
         std::string found;
 
         for (auto& f : folder.findChildFiles (juce::File::findFilesAndDirectories, false))
-            if (f.getFileName() != "Velquin.vst3")
+            if (f.getFileName() != "Velquin.vst3" && ! (planted && f.getFileName() == othersFolder))
                 found += " " + f.getFileName().toStdString();
+
+        struct stat info {};
+        const auto others = folder.getChildFile (othersFolder);
+
+        if (planted && (lstat (others.getFullPathName().toRawUTF8(), &info) != 0 || ! S_ISDIR (info.st_mode) || info.st_uid != 65534
+                         || others.getNumberOfChildFiles (juce::File::findFilesAndDirectories) != 0))
+            found += " (another user's folder " + std::string (othersFolder) + " was replaced or taken)";
 
         for (auto& f : state.findChildFiles (juce::File::findFiles, false))
             if (! f.getFileName().endsWith (".lock"))
@@ -229,10 +337,11 @@ TEST (FaultSeam, RecordsTheCallsOfARunAndFailsTheOneAsked)
 TEST (FailurePoints, EveryCallFailingLeavesAWholeBundleAndTheNextRunCleansUp)
 {
     const Operation operations[] = {
-        { "install",               false, false, false },
-        { "update",                false, true,  false },
-        { "update in two renames", false, true,  true },
-        { "uninstall",             true,  true,  false },
+        { "install",                     false, false, false },
+        { "update",                      false, true,  false },
+        { "update in two renames",       false, true,  true },
+        { "update without rename flags", false, true,  false, true },
+        { "uninstall",                   true,  true,  false },
     };
 
     TempFolder temp;
@@ -252,12 +361,16 @@ TEST (FailurePoints, EveryCallFailingLeavesAWholeBundleAndTheNextRunCleansUp)
         std::vector<FaultInjection::Call> recorded;
         {
             Machine m (base, op);
-            FaultInjection faults;
+            Seam faults (op);
             if (! m.run (op))
                 return std::string (op.name) + " failed without a fault";
 
             recorded = faults.calls();
         }
+
+        for (const auto& line : juce::StringArray::fromLines (orderFaults (recorded)))
+            if (line.isNotEmpty())
+                failures += std::string (op.name) + " " + line.toStdString() + "\n";
 
         for (size_t n = 0; n < recorded.size(); ++n)
         {
@@ -270,12 +383,14 @@ TEST (FailurePoints, EveryCallFailingLeavesAWholeBundleAndTheNextRunCleansUp)
                 bool injected = false;
                 std::string seen;
                 {
-                    FaultInjection faults;
+                    Seam faults (op);
                     faults.failAt (n, error);
                     ok = m.run (op);
                     injected = faults.injected();
                     seen = n < faults.calls().size() ? faults.calls()[n].function : "nothing";
                 }
+
+                const auto unrecorded = m.unrecordedLeftovers();
 
                 const auto row = std::string (op.name) + " #" + std::to_string (n) + " " + FaultInjection::describe ({ recorded[n].function, recorded[n].path, error }) + ": ";
                 const auto now = m.bundleState();
@@ -290,8 +405,10 @@ TEST (FailurePoints, EveryCallFailingLeavesAWholeBundleAndTheNextRunCleansUp)
                     failures += row + "the bundle path holds " + now + "\n";
                 else if (ok && now != expectedAfter)
                     failures += row + "success with the bundle path holding " + now + "\n";
+                else if (! unrecorded.empty())
+                    failures += row + "the run left" + unrecorded + ", which no record vouches for\n";
 
-                const bool next = m.run (op);
+                const bool next = m.runAgain (op);
 
                 if (! next || m.bundleState() != expectedAfter)
                     failures += row + "the next run " + (next ? "left the bundle path holding " + m.bundleState() : std::string ("failed")) + "\n";

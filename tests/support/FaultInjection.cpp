@@ -43,11 +43,11 @@ std::string withoutRandomSuffix (std::string path)
 struct FaultSeamAccess
 {
     /** Nonzero: fail with this errno instead of calling the system. */
-    static int next (const char* function, const std::string& path)
+    static int next (const char* function, const std::string& path, int fd)
     {
         auto& f = *active;
         const auto index = f.recorded.size();
-        f.recorded.push_back ({ function, withoutRandomSuffix (path), 0 });
+        f.recorded.push_back ({ function, withoutRandomSuffix (path), 0, fd });
 
         if (index != f.failIndex)
             return 0;
@@ -57,6 +57,8 @@ struct FaultSeamAccess
         return f.failError;
     }
 
+    static bool renameFlagsUnsupported()   { return active->renameFlagsUnsupported; }
+
     static void result (long r)
     {
         if (r < 0 && active->recorded.back().error == 0)
@@ -64,10 +66,13 @@ struct FaultSeamAccess
     }
 
     template <typename Result, typename Call>
-    static Result run (const char* function, const std::string& path, Call&& call)
+    static Result run (const char* function, const std::string& path, Call&& call, int fd = -1)
     {
-        if (const auto error = next (function, path))
+        if (const auto error = next (function, path, fd))
         {
+            if (error == FaultInjection::lost)
+                return (Result) 0;
+
             errno = error;
             return (Result) -1;
         }
@@ -106,7 +111,16 @@ int watchedRenameat (int fd, const char* f, int td, const char* t)
 
 int watchedRenameat2 (int fd, const char* f, int td, const char* t, unsigned flags)
 {
-    return S::run<int> ("renameat2", pathAt (fd, f) + " -> " + pathAt (td, t), [&] { return real.renameat2 (fd, f, td, t, flags); });
+    return S::run<int> ("renameat2", pathAt (fd, f) + " -> " + pathAt (td, t), [&]
+    {
+        if (flags != 0 && S::renameFlagsUnsupported())
+        {
+            errno = EINVAL;
+            return -1;
+        }
+
+        return real.renameat2 (fd, f, td, t, flags);
+    });
 }
 
 int watchedUnlinkat (int d, const char* n, int flags)
@@ -122,7 +136,7 @@ int watchedFchmod (int fd, mode_t m)
 ssize_t watchedWrite (int fd, const void* data, size_t size)
 {
     written.insert (fd);
-    return S::run<ssize_t> ("write", pathOf (fd), [&] { return real.write (fd, data, size); });
+    return S::run<ssize_t> ("write", pathOf (fd), [&] { return real.write (fd, data, size); }, fd);
 }
 
 int watchedFutimens (int fd, const struct timespec times[2])
@@ -132,7 +146,7 @@ int watchedFutimens (int fd, const struct timespec times[2])
 
 int watchedFsync (int fd)
 {
-    return S::run<int> ("fsync", pathOf (fd), [&] { return real.fsync (fd); });
+    return S::run<int> ("fsync", pathOf (fd), [&] { return real.fsync (fd); }, fd);
 }
 
 int watchedSyncfs (int fd)
@@ -150,7 +164,7 @@ int watchedClose (int fd)
     // A failed close still frees the descriptor, as Linux's does.
     const auto path = pathOf (fd);
     const auto result = real.close (fd);
-    return S::run<int> ("close", path, [&] { return result; });
+    return S::run<int> ("close", path, [&] { return result; }, fd);
 }
 
 int watchedFlock (int fd, int operation)
@@ -182,5 +196,6 @@ void FaultInjection::failAt (size_t n, int error)
 
 std::string FaultInjection::describe (const Call& call)
 {
-    return call.function + " (" + call.path + ")" + (call.error != 0 ? std::string (": ") + strerrorname_np (call.error) : "");
+    return call.function + " (" + call.path + ")"
+           + (call.error == lost ? std::string (": lost") : call.error != 0 ? std::string (": ") + strerrorname_np (call.error) : "");
 }
