@@ -18,6 +18,8 @@
 
  #include <algorithm>
  #include <cerrno>
+ #include <fcntl.h>
+ #include <filesystem>
  #include <iostream>
  #include <map>
  #include <set>
@@ -134,14 +136,42 @@ struct Operation
 };
 
 /** The seam over one run: failing call n with error, if asked, and renames
-    without flags where the operation's filesystem has none. */
+    without flags where the operation's filesystem has none. There another
+    user makes an empty folder of theirs at a rename's destination, if it is
+    free, just before the rename: a plain rename would replace it. */
 struct Seam : FaultInjection
 {
     explicit Seam (const Operation& op)
     {
-        if (op.noRenameFlags)
-            withoutRenameFlags();
+        if (! op.noRenameFlags)
+            return;
+
+        withoutRenameFlags();
+        beforePlainRename = [this] (int folder, const char* name)
+        {
+            if (mkdirat (folder, name, 0755) == 0 && fchownat (folder, name, 65534, 65534, AT_SYMLINK_NOFOLLOW) == 0)
+                intruded.push_back (std::filesystem::read_symlink ("/proc/self/fd/" + std::to_string (folder)) / name);
+        };
     }
+
+    /** The other user's folders that are no longer theirs, empty, where they made them. */
+    std::string intrusionsLost() const
+    {
+        std::string found;
+
+        for (const auto& path : intruded)
+        {
+            struct stat info {};
+            std::error_code error;
+
+            if (lstat (path.c_str(), &info) != 0 || ! S_ISDIR (info.st_mode) || info.st_uid != 65534 || ! std::filesystem::is_empty (path, error))
+                found += " " + path.string();
+        }
+
+        return found;
+    }
+
+    std::vector<std::filesystem::path> intruded;
 };
 
 constexpr auto othersFolder = ".Velquin.vst3.oh-aside";
@@ -237,7 +267,10 @@ struct Machine
         {
             const auto name = f.getFileName();
 
-            if (name == "Velquin.vst3" || (planted && name == othersFolder) || FileOps::isUnusedClaim (target, name))
+            // An empty claim of a name, where renames take no flags, goes with the next run.
+            const bool claimable = name == "Velquin.vst3" || name.startsWith (".Velquin.vst3.oh-aside");
+
+            if (name == "Velquin.vst3" || (planted && name == othersFolder) || (claimable && FileOps::isUnusedClaim (target, name)))
                 continue;
 
             if (! StateFolder::wasMade (stateHandle, "Velquin.vst3", StateFolder::Made::staging, target, name)
@@ -365,6 +398,9 @@ TEST (FailurePoints, EveryCallFailingLeavesAWholeBundleAndTheNextRunCleansUp)
             if (! m.run (op))
                 return std::string (op.name) + " failed without a fault";
 
+            if (const auto lost = faults.intrusionsLost(); ! lost.empty())
+                failures += std::string (op.name) + ": another user's folder, made just before our rename, was replaced:" + lost + "\n";
+
             recorded = faults.calls();
         }
 
@@ -381,13 +417,14 @@ TEST (FailurePoints, EveryCallFailingLeavesAWholeBundleAndTheNextRunCleansUp)
                 const auto before = m.bundleState();
                 bool ok = false;
                 bool injected = false;
-                std::string seen;
+                std::string seen, intrusionsLost;
                 {
                     Seam faults (op);
                     faults.failAt (n, error);
                     ok = m.run (op);
                     injected = faults.injected();
                     seen = n < faults.calls().size() ? faults.calls()[n].function : "nothing";
+                    intrusionsLost = faults.intrusionsLost();
                 }
 
                 const auto unrecorded = m.unrecordedLeftovers();
@@ -405,6 +442,8 @@ TEST (FailurePoints, EveryCallFailingLeavesAWholeBundleAndTheNextRunCleansUp)
                     failures += row + "the bundle path holds " + now + "\n";
                 else if (ok && now != expectedAfter)
                     failures += row + "success with the bundle path holding " + now + "\n";
+                else if (! intrusionsLost.empty())
+                    failures += row + "another user's folder, made just before our rename, was replaced:" + intrusionsLost + "\n";
                 else if (! unrecorded.empty())
                     failures += row + "the run left" + unrecorded + ", which no record vouches for\n";
 

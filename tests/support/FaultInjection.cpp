@@ -58,6 +58,7 @@ struct FaultSeamAccess
     }
 
     static bool renameFlagsUnsupported()   { return active->renameFlagsUnsupported; }
+    static const auto& beforePlainRename() { return active->beforePlainRename; }
 
     static void result (long r)
     {
@@ -106,7 +107,13 @@ int watchedOpenatCreating (int d, const char* n, int flags, mode_t m)
 
 int watchedRenameat (int fd, const char* f, int td, const char* t)
 {
-    return S::run<int> ("renameat", pathAt (fd, f) + " -> " + pathAt (td, t), [&] { return real.renameat (fd, f, td, t); });
+    return S::run<int> ("renameat", pathAt (fd, f) + " -> " + pathAt (td, t), [&]
+    {
+        if (const auto& before = S::beforePlainRename())
+            before (td, t);
+
+        return real.renameat (fd, f, td, t);
+    });
 }
 
 int watchedRenameat2 (int fd, const char* f, int td, const char* t, unsigned flags)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,10 @@ public:
     /** Every renameat2 given flags fails with EINVAL, as on a filesystem that
         takes none (its calls are still counted and may be failed otherwise). */
     void withoutRenameFlags()                         { renameFlagsUnsupported = true; }
+
+    /** Called just before each rename without flags reaches the system, with
+        its destination: another process may act on that name then. */
+    std::function<void (int toFolder, const char* to)> beforePlainRename;
 
     const std::vector<Call>& calls() const noexcept   { return recorded; }
 
