@@ -137,6 +137,10 @@ if (OH_BUILD_TESTS AND NOT CMAKE_CROSSCOMPILING)
         COMMAND "${CMAKE_COMMAND}" "-DPACK=$<TARGET_FILE:oh_payload_pack>"
                 "-DWORK_DIR=${CMAKE_BINARY_DIR}/payload-packer-check"
                 -P "${PROJECT_SOURCE_DIR}/tools/payload/CheckPacker.cmake")
+    add_test (NAME payload_generator_command_line
+        COMMAND "${CMAKE_COMMAND}" "-DGENERATE=$<TARGET_FILE:oh_payload_generate>"
+                "-DWORK_DIR=${CMAKE_BINARY_DIR}/payload-generator-check"
+                -P "${PROJECT_SOURCE_DIR}/tools/payload/CheckGenerator.cmake")
 endif()
 
 # An independent PE reader (Debian's pev) must find file version 1.0.0.0 in

@@ -11,7 +11,7 @@ TEST (Catalogue, NamesBeyondTheOfferedFormatsCommandNothing)
     // offered ones) must neither select a format nor touch the disk.
     TempFolder temp;
     MainComponent main (temp.systemPaths());
-    main.openLink = [] (const juce::URL&) { FAIL() << "no link is opened"; };
+    main.openLink = [] (const juce::URL&) { ADD_FAILURE() << "no link is opened"; return LinkOpening::failed; };
 
     for (auto* name : { "AudioUnit V2", "AudioUnit V3", "LV2", "vst3", "VST3 ", "SETTINGS", "" })
     {

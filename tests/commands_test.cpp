@@ -10,10 +10,11 @@ namespace
         TempFolder temp;
         MainComponent main { temp.systemPaths() };
         juce::Array<juce::URL> opened;
+        LinkOpening opening = LinkOpening::started;   // what the desktop makes of a link
 
         CommandsFixture()
         {
-            main.openLink = [this] (const juce::URL& url) { opened.add (url); };
+            main.openLink = [this] (const juce::URL& url) { opened.add (url); return opening; };
         }
 
         juce::Button& button (const juce::String& name)
@@ -64,6 +65,40 @@ TEST_F (CommandsFixture, LinksOpenTheirAddresses)
     ASSERT_EQ (opened.size(), 2);
     EXPECT_EQ (opened[0].toString (false), Product::pageUrl);
     EXPECT_EQ (opened[1].toString (false), Product::manualUrl);
+}
+
+// A link that started nothing (elevated on Windows with no Explorer to take
+// it, or no handler at all) says so where the user looks after the click.
+TEST_F (CommandsFixture, ALinkThatStartsNothingSaysSoInTheHintLine)
+{
+    struct Case
+    {
+        LinkOpening opening;
+        const char* hint;   // nullptr: only what the button's own state change shows
+    };
+
+    const Case cases[] = {
+        { LinkOpening::started,     nullptr },
+        { LinkOpening::onClipboard, "Link copied to the clipboard: paste it into your browser" },
+        { LinkOpening::failed,      "The link could not be opened: no browser or mail program started" },
+    };
+
+    for (auto* link : { "WEBSITE", "MANUAL" })
+    {
+        for (const auto& c : cases)
+        {
+            SCOPED_TRACE (juce::String (link) + " " + juce::String ((int) c.opening));
+            opening = c.opening;
+            click (link);
+
+            if (c.hint != nullptr)
+                EXPECT_EQ (main.getHintText(), c.hint);
+            else
+                EXPECT_FALSE (main.getHintText().containsIgnoreCase ("link")) << main.getHintText();
+        }
+    }
+
+    EXPECT_EQ (opened.size(), 6);
 }
 
 TEST_F (CommandsFixture, PanelsOpenOverTheComponentAndAreReplacedOnTheNextClick)

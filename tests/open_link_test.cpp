@@ -58,7 +58,7 @@ TEST (OpenLink, TheHandlerGetsTheLinkAsItsOneArgumentWithoutAShell)
 
         setenv ("OURS", std::to_string (ours).c_str(), 1);
 
-        if (ours < 0 || ! openLinkAsDesktopUser (juce::URL::createWithoutParsing (awkwardLink)))
+        if (ours < 0 || openLinkAsDesktopUser (juce::URL::createWithoutParsing (awkwardLink)) != LinkOpening::started)
             return "nothing started";
 
         const auto recordFile = root.getChildFile ("record");
@@ -104,7 +104,7 @@ TEST (OpenLink, NoHandlerOnThePathStartsNothing)
             return failure;
 
         setenv ("PATH", root.getChildFile ("bin").getFullPathName().toRawUTF8(), 1);
-        return openLinkAsDesktopUser (juce::URL ("https://example.com")) ? "it says a handler started" : "";
+        return openLinkAsDesktopUser (juce::URL ("https://example.com")) != LinkOpening::failed ? "it says a handler started" : "";
     });
 
     EXPECT_EQ ("", message);
@@ -125,14 +125,16 @@ TEST (OpenLinkWindows, ElevatedNothingOpensButThroughTheDesktopsExplorer)
 {
     struct Case
     {
-        bool elevated, explorerTakesIt;
-        bool started, shellExecuted, onClipboard;
+        bool elevated, explorerTakesIt, shellTakesIt;
+        LinkOpening opening;
+        bool shellExecuted, onClipboard;
     };
 
     const Case cases[] = {
-        { false, false, true,  true,  false },
-        { true,  true,  true,  false, false },
-        { true,  false, false, false, true  },
+        { false, false, true,  LinkOpening::started,     true,  false },
+        { false, false, false, LinkOpening::failed,      true,  false },
+        { true,  true,  true,  LinkOpening::started,     false, false },
+        { true,  false, true,  LinkOpening::onClipboard, false, true  },
     };
 
     const auto saved = OpenLinkWindows::calls();
@@ -140,16 +142,17 @@ TEST (OpenLinkWindows, ElevatedNothingOpensButThroughTheDesktopsExplorer)
 
     for (const auto& c : cases)
     {
-        SCOPED_TRACE (juce::String (c.elevated ? "elevated" : "not elevated") + (c.explorerTakesIt ? ", Explorer takes it" : ", no Explorer"));
+        SCOPED_TRACE (juce::String (c.elevated ? "elevated" : "not elevated") + (c.explorerTakesIt ? ", Explorer takes it" : ", no Explorer")
+                      + (c.shellTakesIt ? "" : ", no handler"));
         juce::StringArray explorer, shell;
         juce::SystemClipboard::copyTextToClipboard ("before");
 
         auto& calls = OpenLinkWindows::calls();
         calls.isElevated = [&] { return c.elevated; };
         calls.throughDesktopExplorer = [&] (const juce::String& l) { explorer.add (l); return c.explorerTakesIt; };
-        calls.shellExecute = [&] (const juce::String& l) { shell.add (l); return true; };
+        calls.shellExecute = [&] (const juce::String& l) { shell.add (l); return c.shellTakesIt; };
 
-        EXPECT_EQ (openLinkAsDesktopUser (juce::URL (link)), c.started);
+        EXPECT_EQ (openLinkAsDesktopUser (juce::URL (link)), c.opening);
         EXPECT_EQ (shell, c.shellExecuted ? juce::StringArray (link) : juce::StringArray());
         EXPECT_EQ (explorer, c.elevated ? juce::StringArray (link) : juce::StringArray());
         EXPECT_EQ (juce::SystemClipboard::getTextFromClipboard(), c.onClipboard ? link : juce::String ("before"));

@@ -365,7 +365,7 @@ TEST (Panels, DiscordAndMailOpenTheirLinksEveryClickAndStayOpen)
     ASSERT_TRUE (support.openLink != nullptr);
 
     juce::StringArray opened;
-    support.openLink = [&] (const juce::URL& url) { opened.add (url.toString (true)); };
+    support.openLink = [&] (const juce::URL& url) { opened.add (url.toString (true)); return LinkOpening::started; };
 
     click (button (support, "DISCORD"));
     click (button (support, "DISCORD"));
@@ -381,6 +381,53 @@ TEST (Panels, DiscordAndMailOpenTheirLinksEveryClickAndStayOpen)
     EXPECT_TRUE (juce::String (Product::discordUrl).startsWith ("https://discord."));
     EXPECT_TRUE (juce::String (Product::supportMailUrl).startsWith ("mailto:"));
     EXPECT_EQ (support.getParentComponent(), &parent);
+}
+
+// The panel covers the main window's hint line: a link that started nothing
+// says so in the same place, and the next one that starts clears it.
+TEST (Panels, SupportLinksThatStartNothingSaySoWhereTheHintLineIs)
+{
+    ScopedDefaultLookAndFeel lnf;
+    juce::Component parent;
+    panel_support support;
+    parent.addAndMakeVisible (support);
+    support.scale = 6.0f;
+    support.setBounds (0, 0, 600, 600);
+
+    LinkOpening opening = LinkOpening::started;
+    support.openLink = [&] (const juce::URL&) { return opening; };
+
+    const auto hintLines = [&]
+    {
+        juce::StringArray texts;
+        for (const auto& e : recordPaint (support))
+            if (e.kind == Kind::text && Area (24.0f, 540.0f, 552.0f, 18.0f).contains (e.bounds))
+                texts.add (e.text);
+        return texts;
+    };
+
+    struct Case
+    {
+        const char* tile;
+        LinkOpening opening;
+        const char* hint;
+    };
+
+    const Case cases[] = {
+        { "DISCORD", LinkOpening::started,     "" },
+        { "MAIL",    LinkOpening::onClipboard, "Link copied to the clipboard: paste it into your browser" },
+        { "DISCORD", LinkOpening::failed,      "The link could not be opened: no browser or mail program started" },
+        { "MAIL",    LinkOpening::started,     "" },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (juce::String (c.tile) + " " + juce::String ((int) c.opening));
+        opening = c.opening;
+        click (button (support, c.tile));
+        EXPECT_EQ (support.getLinkHint(), c.hint);
+        EXPECT_EQ (hintLines(), *c.hint != 0 ? juce::StringArray (c.hint) : juce::StringArray());
+    }
 }
 
 TEST (Panels, LicencePaintsTitleThenCloseGlyph)

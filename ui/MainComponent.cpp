@@ -326,13 +326,13 @@ void MainComponent::buttonClicked (juce::Button* button)
     {
         showPanel (eulaPanel, std::make_unique<panel_eula> (eulaText));
     }
-    else if (name == "WEBSITE")
+    else if (name == "WEBSITE" || name == "MANUAL")
     {
-        openLink (productPageUrl);
-    }
-    else if (name == "MANUAL")
-    {
-        openLink (manualUrl);
+        // A link that started nothing says so, or the click would seem lost.
+        const auto hint = linkOpeningHint (openLink (name == "WEBSITE" ? productPageUrl : manualUrl));
+
+        if (hint.isNotEmpty())
+            hintLabel->setText (hint, juce::dontSendNotification);
     }
     else if (name == "SUPPORT")
     {

@@ -33,7 +33,7 @@ public:
 
     //==============================================================================
     /** Opens the product page and the manual; tests replace it so that no browser starts. */
-    std::function<void (const juce::URL&)> openLink = [] (const juce::URL& url) { openLinkAsDesktopUser (url); };
+    std::function<LinkOpening (const juce::URL&)> openLink = openLinkAsDesktopUser;
 
     //==============================================================================
     // Read-only views for the window and the tests.

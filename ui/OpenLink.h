@@ -12,5 +12,15 @@
     the user's own level; where that cannot be reached, nothing is started as
     the administrator: the address goes to the clipboard. Not elevated: ShellExecute.
 
-    False when nothing was started. */
-bool openLinkAsDesktopUser (const juce::URL& link);
+    Says what became of the link. */
+enum class LinkOpening
+{
+    started,       ///< a handler was started with it
+    onClipboard,   ///< nothing started: the address waits on the clipboard
+    failed         ///< nothing started, nothing copied
+};
+
+LinkOpening openLinkAsDesktopUser (const juce::URL& link);
+
+/** What the hint line tells the user when a link did not start; empty when it did. */
+juce::String linkOpeningHint (LinkOpening);

@@ -127,8 +127,8 @@ bool launch (const std::string& program, const std::string& link)
 }
 } // namespace
 
-bool openLinkAsDesktopUser (const juce::URL& link)
+LinkOpening openLinkAsDesktopUser (const juce::URL& link)
 {
     const auto program = findXdgOpen();
-    return program && launch (*program, link.toString (true).toStdString());
+    return program && launch (*program, link.toString (true).toStdString()) ? LinkOpening::started : LinkOpening::failed;
 }

@@ -148,22 +148,22 @@ bool desktopExplorerAnswers()
 }
 } // namespace OpenLinkWindows
 
-bool openLinkAsDesktopUser (const juce::URL& link)
+LinkOpening openLinkAsDesktopUser (const juce::URL& link)
 {
     const auto text = link.toString (true);
     auto& c = OpenLinkWindows::calls();
 
     // Not elevated: the user's own level already.
     if (! c.isElevated())
-        return c.shellExecute (text);
+        return c.shellExecute (text) ? LinkOpening::started : LinkOpening::failed;
 
     if (c.throughDesktopExplorer (text))
-        return true;
+        return LinkOpening::started;
 
     // Elevated with no Explorer desktop to ask (another shell, or over-the-
     // shoulder elevation by another account): a browser started from here
     // would run as the administrator. The address goes to the clipboard for
     // the user to open themselves.
     c.copyToClipboard (text);
-    return false;
+    return LinkOpening::onClipboard;
 }

@@ -103,7 +103,7 @@ namespace
             run ("xdotool mousemove 1200 1000");
             beforeStart();
             main = std::make_unique<MainComponent> (temp.systemPaths(), inProcessOperation (embeddedPayloads(), temp.systemPaths().stateFolder));
-            main->openLink = [] (const juce::URL&) {};
+            main->openLink = [] (const juce::URL&) { return LinkOpening::started; };
             main->setTopLeftPosition (0, 0);
             main->addToDesktop (0);
             main->setVisible (true);
@@ -602,19 +602,31 @@ TEST (EndToEnd, TheRoadOfOneInstall)
         return im;
     };
 
+    // Each look at the window waits until everything the step checks shows
+    // at once, and only then checks it: a loaded machine (the program's own
+    // repaints, the deploy program it runs and waits for) delays the test,
+    // never fails it. The checks below repeat the conditions to say which
+    // part of the face did not come.
+    const auto tileIs = [&] (const juce::Image& im, juce::Colour c) { return closeTo (tileColour (im), c); };
+    const auto hintReads = [&] (const juce::Image& im, const juce::String& hint) { return std::abs (hintTextLeft (im) - expectedLeft (hint)) <= 3; };
+    const auto statusReads = [&] (const juce::Image& im, const juce::String& status) { return std::abs (statusTextRight (im) - expectedRight (status)) <= 3; };
+    const auto notInstalled = background.overlaidWith (muted.withAlpha ((juce::uint8) 89));
+    const auto notInstalledHovered = background.overlaidWith (muted.withAlpha ((juce::uint8) 128));
+    const auto installed = background.overlaidWith (FaceTables::brand.withAlpha ((juce::uint8) 230));
+
     // 1. Nothing installed: faint grey tile, NOT INSTALLED, no outline. Moved
     // to the corner, the window shows its face again only once the program
     // has repainted it, which a busy machine can hold up for seconds.
-    auto shot = shotWhen ([&] (auto& im) { return closeTo (tileColour (im), background.overlaidWith (muted.withAlpha ((juce::uint8) 89))); });
+    auto shot = shotWhen ([&] (auto& im) { return im.getWidth() == 600 && tileIs (im, notInstalled) && statusReads (im, "NOT INSTALLED"); });
     ASSERT_EQ (shot.getWidth(), 600);
     EXPECT_FALSE (vst3Bundle.exists());
-    EXPECT_TRUE (closeTo (tileColour (shot), background.overlaidWith (muted.withAlpha ((juce::uint8) 89)))) << describe (tileColour (shot));
+    EXPECT_TRUE (tileIs (shot, notInstalled)) << describe (tileColour (shot));
     EXPECT_NEAR (statusTextRight (shot), expectedRight ("NOT INSTALLED"), 3);
 
     // 2. Hover: the tile lightens and the hint offers the install.
     window.moveTo (vst3Tile.x, vst3Tile.y);
-    shot = shotWhen ([&] (auto& im) { return closeTo (tileColour (im), background.overlaidWith (muted.withAlpha ((juce::uint8) 128))); });
-    EXPECT_TRUE (closeTo (tileColour (shot), background.overlaidWith (muted.withAlpha ((juce::uint8) 128)))) << describe (tileColour (shot));
+    shot = shotWhen ([&] (auto& im) { return tileIs (im, notInstalledHovered) && hintReads (im, "Select to install VST3"); });
+    EXPECT_TRUE (tileIs (shot, notInstalledHovered)) << describe (tileColour (shot));
     EXPECT_NEAR (hintTextLeft (shot), expectedLeft ("Select to install VST3"), 3);
 
     // 3. Click: selected, gold outline.
@@ -622,28 +634,33 @@ TEST (EndToEnd, TheRoadOfOneInstall)
     shot = shotWhen ([&] (auto& im) { return closeTo (outlineColour (im), FaceTables::selection); });
     EXPECT_TRUE (closeTo (outlineColour (shot), FaceTables::selection)) << describe (outlineColour (shot));
 
-    // 4.-6. INSTALL: the bundle lands, the tile turns blue and reads INSTALLED.
+    // 4.-6. INSTALL: the window runs the deploy program and waits for its end;
+    // only then is the selection cleared, while the tile already follows the
+    // disk. The bundle has landed whole, the tile is blue and reads INSTALLED.
+    const auto installHint = juce::String ("Click to install selected. Shift-click to uninstall selected");
     window.clickAt (installTile.x, installTile.y);
-    ASSERT_TRUE (waitFor ([&] { return vst3Bundle.isDirectory(); }));   // swapped in whole
-    RealWindow::settle();
-    shot = shotWhen ([&] (auto& im) { return closeTo (tileColour (im), background.overlaidWith (FaceTables::brand.withAlpha ((juce::uint8) 230))); });
-    EXPECT_TRUE (closeTo (tileColour (shot), background.overlaidWith (FaceTables::brand.withAlpha ((juce::uint8) 230)))) << describe (tileColour (shot));
+    shot = shotWhen ([&] (auto& im) { return tileIs (im, installed) && closeTo (outlineColour (im), background, 12)
+                                             && statusReads (im, "INSTALLED") && hintReads (im, installHint); });
+    EXPECT_TRUE (tileIs (shot, installed)) << describe (tileColour (shot));
     EXPECT_TRUE (closeTo (outlineColour (shot), background, 12)) << "the selection is cleared: " << describe (outlineColour (shot));
     EXPECT_NEAR (statusTextRight (shot), expectedRight ("INSTALLED"), 3);   // a folder bundle carries no version
+    EXPECT_NEAR (hintTextLeft (shot), expectedLeft (installHint), 3);
+    EXPECT_TRUE (vst3Bundle.isDirectory());   // swapped in whole
     EXPECT_TRUE (probeFormatStatus (vst3Folder, Product::displayName(), 0).installed);
-    EXPECT_NEAR (hintTextLeft (shot), expectedLeft ("Click to install selected. Shift-click to uninstall selected"), 3);
 
     // Hover again: opaque blue and the update wording.
+    const auto updateHint = juce::String ("Select to update VST3 to ") + Product::version;
     window.moveTo (vst3Tile.x, vst3Tile.y);
-    shot = shotWhen ([&] (auto& im) { return closeTo (tileColour (im), FaceTables::brand); });
-    EXPECT_TRUE (closeTo (tileColour (shot), FaceTables::brand)) << describe (tileColour (shot));
-    EXPECT_NEAR (hintTextLeft (shot), expectedLeft (juce::String ("Select to update VST3 to ") + Product::version), 3);
+    shot = shotWhen ([&] (auto& im) { return tileIs (im, FaceTables::brand) && hintReads (im, updateHint); });
+    EXPECT_TRUE (tileIs (shot, FaceTables::brand)) << describe (tileColour (shot));
+    EXPECT_NEAR (hintTextLeft (shot), expectedLeft (updateHint), 3);
 
     // Select it again, hold Shift over INSTALL: the caption reads UNINSTALL; the click removes the bundle.
     window.clickAt (vst3Tile.x, vst3Tile.y);
+    shot = shotWhen ([&] (auto& im) { return closeTo (outlineColour (im), FaceTables::selection); });
+    ASSERT_TRUE (closeTo (outlineColour (shot), FaceTables::selection)) << "selected again: " << describe (outlineColour (shot));
     window.moveTo (installTile.x, installTile.y);
     run ("xdotool keydown shift");
-    RealWindow::settle();
     const auto captionWidth = [&] (const juce::Image& im)
     {
         int left = 600, right = -1;
@@ -660,13 +677,17 @@ TEST (EndToEnd, TheRoadOfOneInstall)
     shot = shotWhen ([&] (auto& im) { return captionReads (im, "UNINSTALL"); });
     EXPECT_NEAR (captionWidth (shot), regularFont (15.0f).getStringWidthFloat ("UNINSTALL"), 3);
 
+    // The Shift-click: once the deploy program has ended the selection is
+    // cleared, the tile is back to not installed and, Shift let go, the caption
+    // reads INSTALL again.
     run ("xdotool click 1");
     run ("xdotool keyup shift");
-    ASSERT_TRUE (waitFor ([&] { return ! vst3Bundle.exists(); }));
-    RealWindow::settle();
-    shot = shotWhen ([&] (auto& im) { return captionReads (im, "INSTALL"); });
+    shot = shotWhen ([&] (auto& im) { return captionReads (im, "INSTALL") && tileIs (im, notInstalled)
+                                             && closeTo (outlineColour (im), background, 12); });
     EXPECT_NEAR (captionWidth (shot), regularFont (15.0f).getStringWidthFloat ("INSTALL"), 3);
-    EXPECT_TRUE (closeTo (tileColour (shot), background.overlaidWith (muted.withAlpha ((juce::uint8) 89)))) << describe (tileColour (shot));
+    EXPECT_TRUE (tileIs (shot, notInstalled)) << describe (tileColour (shot));
+    EXPECT_TRUE (closeTo (outlineColour (shot), background, 12)) << "the selection is cleared: " << describe (outlineColour (shot));
+    EXPECT_FALSE (vst3Bundle.exists());
 }
 
 // Whatever it is started with, the program shows its window: its arguments never
@@ -794,7 +815,7 @@ TEST_F (OnScreen, PanelControlsTakeNoFocusButTheLicenceTextDoes)
     auto* support = main->getSupportPanel();
     ASSERT_NE (support, nullptr);
     juce::StringArray opened;
-    support->openLink = [&] (const juce::URL& url) { opened.add (url.toString (false)); };
+    support->openLink = [&] (const juce::URL& url) { opened.add (url.toString (false)); return LinkOpening::started; };
 
     for (auto* child : support->getChildren())
         if (child->getName() == "DISCORD")

@@ -19,7 +19,7 @@ namespace
             panel.setBounds (40, 40, 600, 600);
             panel.addToDesktop (0);
             panel.setVisible (true);
-            panel.openLink = [this] (const juce::URL& url) { opened.add (url.toString (true)); };
+            panel.openLink = [this] (const juce::URL& url) { opened.add (url.toString (true)); return LinkOpening::started; };
             dispatch();
         }
 

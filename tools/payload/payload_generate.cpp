@@ -1000,15 +1000,25 @@ void setVersion (const std::string& text)
 //==============================================================================
 int main (int argc, char** argv)
 {
-    const auto usage = []
+    const auto usageText = "usage: oh_payload_generate [--name N] [--version X.Y.Z] [--vendor V] [--module-size BYTES] <output folder>\n"
+                           "       oh_payload_generate [--name N ...] --vst3-of-size <bytes> <output folder>\n";
+    const auto usage = [usageText]
     {
-        std::cerr << "usage: oh_payload_generate [--name N] [--version X.Y.Z] [--vendor V] [--module-size BYTES] <output folder>\n"
-                     "       oh_payload_generate [--name N ...] --vst3-of-size <bytes> <output folder>\n";
+        std::cerr << usageText;
         return 2;
     };
 
     std::vector<std::string> args (argv + 1, argv + argc);
-    if (args.empty() || args.size() % 2 == 0)
+
+    // Asked for help, it answers and writes nothing.
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h"))
+    {
+        std::cout << usageText;
+        return 0;
+    }
+
+    // A mistyped option would otherwise become the name of the folder it writes.
+    if (args.empty() || args.size() % 2 == 0 || args.back().rfind ("-", 0) == 0)
         return usage();
 
     uint64_t sizedVst3 = 0;
@@ -1019,6 +1029,11 @@ int main (int argc, char** argv)
         {
             const auto& option = args[i];
             const auto& value = args[i + 1];
+
+            // A value is never an option: "--name --vendor V" is a mistake, and
+            // a negative size would wrap round to a huge one.
+            if (value.rfind ("-", 0) == 0)
+                return usage();
 
             if (option == "--name")
                 productName = value;

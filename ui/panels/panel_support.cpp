@@ -82,6 +82,13 @@ void panel_support::paint (juce::Graphics& g)
                       juce::Justification::topLeft, 20);
 
     g.drawSingleLineText (copyrightNotice(), (int) (10.0f * s), (int) (88.0f * s), juce::Justification::left);
+
+    // Like the main window's hint line, in its place.
+    if (linkHint.isNotEmpty())
+    {
+        g.setColour (mutedColour.withAlpha (0.5f));
+        g.drawText (linkHint, unitArea (4.0f, 90.0f, 92.0f, 3.0f), juce::Justification::centred, true);
+    }
 }
 
 void panel_support::drawContactTile (juce::Graphics& g, const juce::Button& button, juce::Drawable* icon) const
@@ -115,8 +122,9 @@ void panel_support::buttonClicked (juce::Button* button)
 
     if (name == "X")
         PanelLook::close (*this);
-    else if (name == "DISCORD")
-        openLink (juce::URL (Product::discordUrl));
-    else if (name == "MAIL")
-        openLink (juce::URL (Product::supportMailUrl));
+    else if (name == "DISCORD" || name == "MAIL")
+    {
+        linkHint = linkOpeningHint (openLink (juce::URL (name == "DISCORD" ? Product::discordUrl : Product::supportMailUrl)));
+        repaint();
+    }
 }

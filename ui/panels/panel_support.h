@@ -41,10 +41,15 @@ private:
     std::unique_ptr<juce::TextButton> discordButton;
     std::unique_ptr<juce::Drawable> discordIcon;
     std::unique_ptr<juce::Drawable> mailIcon;
+    juce::String linkHint;
 
 public:
-    /** Opens a link with the desktop user's handler; the result is ignored. Tests replace it. */
-    std::function<void (const juce::URL&)> openLink = [] (const juce::URL& url) { openLinkAsDesktopUser (url); };
+    /** Opens a link with the desktop user's handler. Tests replace it. */
+    std::function<LinkOpening (const juce::URL&)> openLink = openLinkAsDesktopUser;
+
+    /** What the last link that started nothing left to say, drawn where the
+        main window's hint line is (the panel covers it); empty otherwise. */
+    const juce::String& getLinkHint() const noexcept   { return linkHint; }
 
     /** The about text, built from settingsFolder. */
     juce::String getAboutText() const;
