@@ -480,7 +480,7 @@ Report run (const Request& request, const PerFormat<juce::File>& folders, const 
         }
 
         // A replacement killed half-way left a bundle set aside: back in place before anything looks.
-        restoreSetAsideBundles (lockedFolders, productName);
+        restoreSetAsideBundles (lockedFolders, productName, { stateFolder, true });
     }
 
     PerFormat<bool> selection {};
@@ -544,7 +544,7 @@ Report run (const Request& request, const PerFormat<juce::File>& folders, const 
         const auto anySelected = std::find (selection.begin(), selection.end(), true) != selection.end();
 
         if (anySelected)
-            processSelectedFormats (selection, uninstall, folders, productName, payloads, &outcomes);
+            processSelectedFormats (selection, uninstall, folders, productName, payloads, &outcomes, { stateFolder, true });
 
         for (int k = 0; k < numFormats; ++k)
         {

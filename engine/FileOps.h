@@ -114,6 +114,10 @@ struct Identity
     bool valid = false;
     juce::uint64 objectHigh = 0;
 
+    /** The object's birth time in nanoseconds where the filesystem keeps one
+        (POSIX statx), else 0: tells a reused object number from the first. */
+    juce::uint64 born = 0;
+
     bool operator== (const Identity& o) const
     {
         return valid && o.valid && volume == o.volume && object == o.object && objectHigh == o.objectHigh;
@@ -128,6 +132,13 @@ struct PathReport
     bool missing = false;          ///< a part of the path is not there (or is no folder): nothing can lie below it
     bool untrustedLink = false;    ///< a link stood where someone else than the privileged accounts could have put it
     bool holdersGuarded = true;    ///< every folder that holds a part of the path passes onlyPrivilegedCanChange
+
+    /** Set when the folder, or one that holds a part of its path, lets others
+        than the privileged accounts rename or delete what it holds (no sticky
+        bit): names the first such folder and who, as "the folder /x/y can be
+        changed by group audio". Nothing is made below such a folder; the
+        install and uninstall change nothing there. */
+    juce::String changeableByOthers;
 };
 
 /** While it lives, the file work on this thread waits for entries another
@@ -164,8 +175,10 @@ private:
     onlyPrivilegedCanChange and the link is owned by them too, so that a
     system's own layout (a root-owned link in a root-owned folder) keeps
     working. With createMissing, missing folders are made (0755) and made
-    durable in their parent. Invalid when the path cannot be opened this way;
-    the report says why. */
+    durable in their parent, but only in folders no one else can change: each
+    is checked, on the handle it was opened with, as the empty folder of ours
+    just made. Invalid when the path cannot be opened this way; the report
+    says why. */
 Handle openTargetFolder (const juce::File& folder, bool createMissing, PathReport* report = nullptr);
 
 /** True when only the privileged accounts (root, or the account this process
@@ -183,7 +196,9 @@ Handle openFolder (const Handle& parent, const Name& name);
 Handle makeFolder (const Handle& parent, const Name& name);
 
 /** A fresh owner-only folder named prefix + six random characters, locked for
-    as long as the handle lives. nameOut receives its name. */
+    as long as the handle lives. nameOut receives its name. Only in a folder
+    that passes onlyPrivilegedCanChange, so that no one can swap the name
+    between its making and its opening; what is opened must be empty and ours. */
 Handle createStagingFolder (const Handle& parent, const juce::String& prefix, juce::String& nameOut);
 
 /** Takes the folder's exclusive lock without waiting. */
@@ -197,12 +212,23 @@ Handle takeLockFile (const Handle& parent, const Name& name, Lock& result);
 /** True when this process owns what the handle refers to. */
 bool isOwnedByUs (const Handle& handle);
 
+/** True when this process owns what the handle refers to and no one else may
+    write to it: on POSIX no group or other write bit (nor an access list's
+    mask granting one); on Windows as isOwnedByUs. */
+bool isOursAlone (const Handle& handle);
+
 /** Kind and owner of the entry directly below parent, links not followed. */
 Kind kindOf (const Handle& parent, const Name& name, bool* ownedByUs = nullptr);
 
 /** What the handle, or the entry directly below parent (links not followed), is. */
 Identity identityOf (const Handle& handle);
 Identity identityOf (const Handle& parent, const Name& name);
+
+/** The part of an identity that still names the same object after a restart
+    and a new mount, as text for a record's name: a run's records are read by
+    the run after a power cut. Whoever compares by it also checks that the
+    object lies on the volume of the folder that holds it now. */
+juce::String lastingKeyOf (const Identity& identity);
 
 /** Every name directly below the folder, as the system gives it. */
 std::vector<Name> listNames (const Handle& folder);
@@ -254,8 +280,9 @@ bool deleteTree (const Handle& parent, const Name& name);
 /** Deletes the entry below parent and all it holds only when every file in it
     can go. Where one cannot (a module a host has loaded, on a system that keeps
     those), nothing of it is deleted and the result is false; otherwise true once
-    every file is gone, even if an emptied folder of it could not go yet. */
-bool deleteWhole (const Handle& parent, const Name& name);
+    every file is gone, even if an emptied folder of it could not go yet. A
+    failing disk can still stop it part way: keptWhole then says false. */
+bool deleteWhole (const Handle& parent, const Name& name, bool* keptWhole = nullptr);
 
 /** Removes the empty folder named name below parent, but only when it is still
     the folder that expected refers to. May close expected: some systems cannot

@@ -8,9 +8,12 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <climits>
@@ -88,12 +91,21 @@ Handle openFolderAt (int parent, const char* name)
 
 bool removeContents (int folder);
 
+/** Entries this process has deleted, so that a caller can tell "nothing" from "part". */
+unsigned long deletions = 0;
+
 /** Deletes one entry below folder: a link or file goes as it is, a folder is
     emptied through its own handle first, unless it lies on another filesystem
     (a mount point): that one and what holds it stay. */
 bool removeEntry (int folder, const char* name, dev_t device)
 {
-    if (posix.unlinkat (folder, name, 0) == 0 || errno == ENOENT)
+    if (posix.unlinkat (folder, name, 0) == 0)
+    {
+        ++deletions;
+        return true;
+    }
+
+    if (errno == ENOENT)
         return true;
 
     if (errno != EISDIR && errno != EPERM)
@@ -112,7 +124,11 @@ bool removeEntry (int folder, const char* name, dev_t device)
     if (! removeContents (fd (child)))
         return false;
 
-    return posix.unlinkat (folder, name, AT_REMOVEDIR) == 0 || errno == ENOENT;
+    if (posix.unlinkat (folder, name, AT_REMOVEDIR) != 0)
+        return errno == ENOENT;
+
+    ++deletions;
+    return true;
 }
 
 bool removeContents (int folder)
@@ -142,26 +158,88 @@ Rename renameResult (int result)
     return errno == EINVAL || errno == ENOSYS ? Rename::unsupported : Rename::failed;
 }
 
-Identity identityFrom (const struct stat& info)
+/** The identity of the entry at name below folder, or of folder itself for an
+    empty name. statx, for the birth time where the filesystem keeps one. */
+Identity identityAt (int folder, const char* name)
 {
-    return { (juce::uint64) info.st_dev, (juce::uint64) info.st_ino, true };
+    struct statx info;
+    const int flags = AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT | (*name == 0 ? AT_EMPTY_PATH : 0);
+
+    if (statx (folder, name, flags, STATX_INO | STATX_BTIME, &info) != 0 || (info.stx_mask & STATX_INO) == 0)
+        return {};
+
+    Identity identity;
+    identity.volume = (juce::uint64) makedev (info.stx_dev_major, info.stx_dev_minor);
+    identity.object = (juce::uint64) info.stx_ino;
+    identity.valid = true;
+
+    if ((info.stx_mask & STATX_BTIME) != 0)
+        identity.born = (juce::uint64) info.stx_btime.tv_sec * 1000000000u + info.stx_btime.tv_nsec;
+
+    return identity;
 }
 
-/** Makes a folder below parent and puts it, and its name in parent, on the disk. */
-bool makeDurableFolder (int parent, const char* name)
+/** True when the folder is empty: what we just made, not something swapped in. */
+bool isEmptyFolder (int folder)
+{
+    struct stat info;
+
+    // A folder holding a folder has more than two links; names are counted too.
+    return fstat (folder, &info) == 0 && S_ISDIR (info.st_mode) && info.st_nlink <= 2
+            && listNames (Handle (dup (folder))).empty();
+}
+
+/** Who besides the privileged accounts may rename or delete entries in a folder. */
+juce::String othersWhoMayChange (const struct stat& info)
+{
+    if (! isTrustedOwner (info.st_uid))
+    {
+        const auto* user = getpwuid (info.st_uid);
+        return "user " + (user != nullptr ? juce::String (user->pw_name) : juce::String ((int) info.st_uid));
+    }
+
+    if ((info.st_mode & S_IWOTH) != 0)
+        return "every user";
+
+    const auto* group = getgrgid (info.st_gid);
+    return "group " + (group != nullptr ? juce::String (group->gr_name) : juce::String ((int) info.st_gid));
+}
+
+/** Notes the first folder of the path others may change, for the report. */
+void noteChangeable (PathReport& report, int folder, const std::string& path)
+{
+    struct stat info;
+
+    if (! report.changeableByOthers.isEmpty() || fstat (folder, &info) != 0 || onlyPrivilegedCanChange (info, true))
+        return;
+
+    report.changeableByOthers = "the folder " + juce::String::fromUTF8 (path.empty() ? "/" : path.c_str())
+                                + " can be changed by " + othersWhoMayChange (info) + " (mode "
+                                + juce::String::formatted ("%04o", (unsigned) (info.st_mode & 07777))
+                                + "); fix its permissions";
+}
+
+/** Makes a folder below parent, a folder no one else may change, and puts it
+    and its name in parent on the disk. The handle is of the empty folder we made. */
+Handle makeDurableFolder (int parent, const char* name)
 {
     if (posix.mkdirat (parent, name, folderMode) != 0)
-        return false;
+        return {};
 
-    // Fix the mode on the folder we made, not on whatever the name points to by now.
-    const auto made = openFolderAt (parent, name);
+    // No one else can rename entries of parent, so the name holds what we made:
+    // still, only an empty folder of ours is taken, and its mode fixed through
+    // this handle, never through the name.
+    auto made = openFolderAt (parent, name);
 
-    return made.isValid() && isOwnedByUs (made) && posix.fchmod (fd (made), folderMode) == 0
-            && posix.fsync (fd (made)) == 0 && posix.fsync (parent) == 0;
+    if (! made.isValid() || ! isOwnedByUs (made) || ! isEmptyFolder (fd (made))
+         || posix.fchmod (fd (made), folderMode) != 0 || posix.fsync (fd (made)) != 0 || posix.fsync (parent) != 0)
+        return {};
+
+    return made;
 }
 
 /** Walks path from start, one part at a time (see openTargetFolder). */
-Handle walk (Handle current, const std::string& path, bool createMissing, PathReport& report, int& linksLeft)
+Handle walk (Handle current, std::string at, const std::string& path, bool createMissing, PathReport& report, int& linksLeft)
 {
     size_t begin = 0;
 
@@ -180,6 +258,9 @@ Handle walk (Handle current, const std::string& path, bool createMissing, PathRe
 
         const bool holderGuarded = onlyPrivilegedCanChange (current);
         Handle next;
+
+        if (! holderGuarded)
+            noteChangeable (report, fd (current), at);
 
         for (int attempt = 0; attempt < 3 && ! next.isValid(); ++attempt)
         {
@@ -201,8 +282,15 @@ Handle walk (Handle current, const std::string& path, bool createMissing, PathRe
                     return {};
                 }
 
+                // Someone else could swap what we make for another folder of theirs or ours.
+                if (! holderGuarded)
+                    return {};
+
                 // Made by someone else meanwhile: look again at what is there now.
-                if (! makeDurableFolder (fd (current), part.c_str()) && errno != EEXIST)
+                if ((next = makeDurableFolder (fd (current), part.c_str())).isValid())
+                    break;
+
+                if (errno != EEXIST)
                     return {};
 
                 continue;
@@ -227,7 +315,8 @@ Handle walk (Handle current, const std::string& path, bool createMissing, PathRe
 
                 const std::string targetPath (target, (size_t) length);
                 Handle from (targetPath[0] == '/' ? open ("/", folderFlags) : dup (fd (current)));
-                next = walk (std::move (from), targetPath, createMissing, report, linksLeft);
+                const auto linkBase = targetPath[0] == '/' ? std::string() : at;
+                next = walk (std::move (from), linkBase, targetPath, createMissing, report, linksLeft);
 
                 if (! next.isValid())
                     return {};
@@ -247,6 +336,7 @@ Handle walk (Handle current, const std::string& path, bool createMissing, PathRe
 
         report.holdersGuarded = report.holdersGuarded && holderGuarded;
         current = std::move (next);
+        at += "/" + part;
     }
 
     return current;
@@ -286,7 +376,12 @@ Handle openTargetFolder (const juce::File& folder, bool createMissing, PathRepor
         return {};
 
     int linksLeft = maxLinks;
-    return walk (Handle (open ("/", folderFlags)), path.toStdString(), createMissing, r, linksLeft);
+    auto target = walk (Handle (open ("/", folderFlags)), {}, path.toStdString(), createMissing, r, linksLeft);
+
+    if (target.isValid())
+        noteChangeable (r, fd (target), path.toStdString());
+
+    return target;
 }
 
 bool onlyPrivilegedCanChange (const Handle& handle, bool stickyIsEnough)
@@ -321,6 +416,11 @@ Handle makeFolder (const Handle& parent, const Name& name)
 Handle createStagingFolder (const Handle& parent, const juce::String& prefix, juce::String& nameOut)
 {
     static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+    // Where someone else could rename entries, the name we make could hold
+    // anything by the time we open it.
+    if (! onlyPrivilegedCanChange (parent))
+        return {};
 
     for (int attempt = 0; attempt < 100; ++attempt)
     {
@@ -365,8 +465,17 @@ Handle createStagingFolder (const Handle& parent, const juce::String& prefix, ju
         if (lock == Lock::busy || fstat (fd (folder), &info) != 0 || info.st_nlink == 0)
             continue;
 
-        if (info.st_uid != geteuid() || posix.fchmod (fd (folder), stagingMode) != 0)
+        // Ours and empty, as made: then its mode is fixed through the handle.
+        if (info.st_uid != geteuid() || ! isEmptyFolder (fd (folder)))
             return {};
+
+        if (posix.fchmod (fd (folder), stagingMode) != 0)
+        {
+            const auto error = errno;
+            removeFolder (parent, name, folder);
+            errno = error;
+            return {};
+        }
 
         nameOut = text;
         return folder;
@@ -408,6 +517,12 @@ bool isOwnedByUs (const Handle& handle)
     return fstat (fd (handle), &info) == 0 && info.st_uid == geteuid();
 }
 
+bool isOursAlone (const Handle& handle)
+{
+    struct stat info;
+    return fstat (fd (handle), &info) == 0 && info.st_uid == geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 Kind kindOf (const Handle& parent, const Name& name, bool* ownedByUs)
 {
     struct stat info;
@@ -429,18 +544,22 @@ Kind kindOf (const Handle& parent, const Name& name, bool* ownedByUs)
 
 Identity identityOf (const Handle& handle)
 {
-    struct stat info;
-    return fstat (fd (handle), &info) == 0 ? identityFrom (info) : Identity();
+    return handle.isValid() ? identityAt (fd (handle), "") : Identity();
 }
 
 Identity identityOf (const Handle& parent, const Name& name)
 {
-    struct stat info;
+    return isPlainName (name) ? identityAt (fd (parent), raw (name)) : Identity();
+}
 
-    if (! isPlainName (name) || fstatat (fd (parent), raw (name), &info, AT_SYMLINK_NOFOLLOW) != 0)
-        return {};
-
-    return identityFrom (info);
+juce::String lastingKeyOf (const Identity& identity)
+{
+    // The device number is left out: it may differ at the next boot (device
+    // mapper, NVMe, btrfs and FUSE number their devices as they come). The
+    // inode number stays with the object on the disk, and the birth time,
+    // where kept, tells it from a later object that reuses the number.
+    return juce::String::toHexString ((juce::int64) identity.object)
+           + (identity.born != 0 ? "-" + juce::String::toHexString ((juce::int64) identity.born) : juce::String());
 }
 
 std::vector<Name> listNames (const Handle& folder)
@@ -566,20 +685,25 @@ Rename renameNoReplace (const Handle& fromFolder, const Name& from,
 
     const bool isFolder = S_ISDIR (source.st_mode);
 
+    Identity placeholder;
+
     if (isFolder)
     {
         if (posix.mkdirat (fd (toFolder), raw (to), claimMode (true)) != 0)
             return errno == EEXIST ? Rename::exists : Rename::failed;
+
+        placeholder = identityOf (toFolder, to);
     }
     else
     {
-        const Handle placeholder (posix.openatCreating (fd (toFolder), raw (to), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, claimMode (false)));
+        // Known by the handle that made it.
+        const Handle made (posix.openatCreating (fd (toFolder), raw (to), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, claimMode (false)));
 
-        if (! placeholder.isValid())
+        if (! made.isValid())
             return errno == EEXIST ? Rename::exists : Rename::failed;
-    }
 
-    const auto placeholder = identityOf (toFolder, to);
+        placeholder = identityOf (made);
+    }
 
     if (posix.renameat (fd (fromFolder), raw (from), fd (toFolder), raw (to)) == 0)
         return Rename::done;
@@ -631,10 +755,17 @@ bool deleteTree (const Handle& parent, const Name& name)
     return kindOf (parent, name) == Kind::missing;
 }
 
-bool deleteWhole (const Handle& parent, const Name& name)
+bool deleteWhole (const Handle& parent, const Name& name, bool* keptWhole)
 {
-    // An open or mapped file never stops a deletion here.
-    return deleteTree (parent, name);
+    // An open or mapped file never stops a deletion here: what does is a
+    // failing disk, maybe after part of it is gone.
+    const auto before = deletions;
+    const bool deleted = deleteTree (parent, name);
+
+    if (keptWhole != nullptr)
+        *keptWhole = ! deleted && deletions == before;
+
+    return deleted;
 }
 
 bool markCustomFolder (const Handle&, const Name&)

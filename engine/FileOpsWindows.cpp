@@ -1019,6 +1019,11 @@ bool isOwnedByUs (const Handle& handle)
     return handle.isValid() && hasTrustedOwner (native (handle));
 }
 
+bool isOursAlone (const Handle& handle)
+{
+    return isOwnedByUs (handle);
+}
+
 Kind kindOf (const Handle& parent, const Name& name, bool* ownedByUs)
 {
     if (ownedByUs != nullptr)
@@ -1057,6 +1062,14 @@ Identity identityOf (const Handle& parent, const Name& name)
 {
     const auto opened = openAt (parent, name, FILE_READ_ATTRIBUTES, shareAll, FILE_OPEN, 0);
     return identityOf (opened.handle);
+}
+
+juce::String lastingKeyOf (const Identity& identity)
+{
+    // A volume's serial number and a file's 128-bit id stay with the disk
+    // across restarts and mounts.
+    return juce::String::toHexString ((juce::int64) identity.volume) + "-" + juce::String::toHexString ((juce::int64) identity.object)
+           + (identity.objectHigh != 0 ? "-" + juce::String::toHexString ((juce::int64) identity.objectHigh) : juce::String());
 }
 
 std::vector<Name> listNames (const Handle& folder)
@@ -1244,8 +1257,11 @@ bool deleteTree (const Handle& parent, const Name& name)
     return kindOf (parent, name) == Kind::missing;
 }
 
-bool deleteWhole (const Handle& parent, const Name& name)
+bool deleteWhole (const Handle& parent, const Name& name, bool* keptWhole)
 {
+    if (keptWhole != nullptr)
+        *keptWhole = true;
+
     if (! isPlainName (name))
         return false;
 

@@ -5,6 +5,7 @@
 #include "InstallerHooks.h"
 #include "PayloadDirectory.h"
 #include "RunLog.h"
+#include "StateFolder.h"
 
 #include <algorithm>
 #include <memory>
@@ -29,6 +30,7 @@ using FileOps::Kind;
 using FileOps::Lock;
 using FileOps::Name;
 using FileOps::Rename;
+using StateFolder::Made;
 
 //==============================================================================
 // Staging folders: "." + bundle name + ".oh-staging-" + six random characters.
@@ -46,12 +48,23 @@ bool isStagingLeftover (const juce::String& name, const juce::String& prefix)
     return name.startsWith (prefix) && name.length() == prefix.length() + stagingSuffixLength;
 }
 
-/** A name of ours found in the target folder is provably ours only where no
-    one but the privileged accounts can rename entries there: elsewhere another
-    user may have renamed someone else's object to it. */
-bool leftoversCanBeOurs (const Handle& target)
+/** Opens the target folder for a run that may change it. Where someone else
+    may change it, or a folder on its path (no sticky bit), nothing there is
+    made, changed or deleted: any name could be swapped between our steps. */
+Handle openTarget (const juce::File& folder, bool createMissing, FileOps::PathReport& report)
 {
-    return FileOps::onlyPrivilegedCanChange (target);
+    auto target = FileOps::openTargetFolder (folder, createMissing, &report);
+
+    if (report.changeableByOthers.isNotEmpty())
+    {
+        RunLog::noteRefusal (RunLog::Step::openTarget, {}, report.changeableByOthers);
+        return {};
+    }
+
+    if (! target)
+        RunLog::noteFailure (RunLog::Step::openTarget, {});
+
+    return target;
 }
 
 /** Moves the entry at name into the private staging folder as stagedName and
@@ -70,12 +83,36 @@ bool takeIfExpected (const Handle& from, const Name& name, const Handle& staging
     return false;
 }
 
-/** Removes staging folders that killed runs of this format left behind. Only
-    folders of our own naming, owned by us and locked by no live run, in a
-    folder where such a name proves it is ours, go. */
-void removeStagingLeftovers (const Handle& target, const juce::String& bundleFileName)
+/** True when the folder at name in the target folder can only be one we made
+    there: owned by us and writable by no one else. Such a folder cannot come
+    from another user. Folders cannot be hard-linked; moving one into another
+    folder needs write access to the folder itself (for its ".."), which no one
+    else has; and renaming it within the target folder is ours alone, for a
+    target folder is used only when no one else may rename its entries (only
+    we may write there, or it is sticky and the entry is ours). Its record,
+    made just after the folder, may be what a power cut lost. A file has no
+    such proof: anyone may hard-link one of ours to any name where they may
+    write, so a file needs its record. */
+bool isFolderOfOursAlone (const Handle& target, const Handle& folder)
 {
-    if (! leftoversCanBeOurs (target))
+    // On the target's own volume: not the root of something mounted there.
+    const auto self = FileOps::identityOf (folder), holder = FileOps::identityOf (target);
+    return FileOps::isOursAlone (folder) && self.valid && holder.valid && self.volume == holder.volume;
+}
+
+bool isFolderOfOursAlone (const Handle& target, const Name& name)
+{
+    return isFolderOfOursAlone (target, FileOps::openFolder (target, name));
+}
+
+/** Removes staging folders that killed runs of this format left behind. Only
+    folders of our own naming, ours alone (see isFolderOfOursAlone) and locked
+    by no live run go: a name or an owner alone proves nothing, for another
+    user can rename a folder of theirs that we own and they may write to, or
+    hard-link a file of ours, to such a name. */
+void removeStagingLeftovers (const Handle& target, const Handle& state, const juce::String& bundleFileName)
+{
+    if (! state)
         return;
 
     const auto prefix = stagingPrefix (bundleFileName);
@@ -90,8 +127,9 @@ void removeStagingLeftovers (const Handle& target, const juce::String& bundleFil
             continue;
 
         auto leftover = FileOps::openFolder (target, name);
+        const auto identity = FileOps::identityOf (leftover);
 
-        if (! leftover || ! FileOps::isOwnedByUs (leftover))
+        if (! isFolderOfOursAlone (target, leftover))
             continue;
 
         // Any reader holding it open looks like a live run: it only waits.
@@ -102,37 +140,75 @@ void removeStagingLeftovers (const Handle& target, const juce::String& bundleFil
         }
 
         // What cannot go now stays for a later run.
-        if (FileOps::deleteContents (leftover))
-            FileOps::removeFolder (target, name, leftover);
+        if (FileOps::deleteContents (leftover) && FileOps::removeFolder (target, name, leftover))
+            StateFolder::forgetMade (state, bundleFileName, Made::staging, identity);
     }
+
+    // Records whose objects are gone: a run killed between deleting an object
+    // and dropping its record left them.
+    std::vector<FileOps::Identity> present;
+    const auto ours = "." + bundleFileName + ".oh-";
+
+    for (const auto& name : FileOps::listNames (target))
+        if (const auto text = name.toText(); text && text->startsWith (ours))
+            present.push_back (FileOps::identityOf (target, name));
+
+    StateFolder::forgetAllBut (state, bundleFileName, present);
 }
 
 /** A run killed between the two renames of a replacement left the old bundle
-    set aside. With the bundle path empty it goes back there first of all; with
-    a bundle in place it is only the old copy, and goes with the caller's staging
-    folder. Never deleted while the bundle path is empty, and left alone where
-    it cannot be proved ours. */
-void restoreSetAsideBundle (const Handle& target, const juce::String& bundleFileName, const Handle* staging = nullptr)
+    set aside, under the shared name or, where something not ours held that,
+    under the name of its own run. With the bundle path empty it goes back there
+    first of all; with a bundle in place it is only the old copy, and goes with
+    the caller's staging folder. Never deleted while the bundle path is empty,
+    and left alone unless it is provably ours: recorded in the state folder by
+    the run that set it aside, or a folder ours alone. */
+void restoreSetAsideBundle (const Handle& target, const Handle& state, const juce::String& bundleFileName,
+                            const Handle* staging = nullptr)
 {
-    if (! leftoversCanBeOurs (target))
-        return;
-
     // Where renames take no flags, a run claims the bundle path by an empty
     // placeholder just before its rename: killed in between, it left the
-    // path empty in all but name.
+    // path empty in all but name. (Only we can add entries here.)
     if (FileOps::isUnusedClaim (target, bundleFileName))
         FileOps::deleteTree (target, bundleFileName);
 
-    const auto aside = setAsideName (bundleFileName);
-    bool ours = false;
+    const auto shared = setAsideName (bundleFileName);
+    std::vector<Name> names { Name (shared) };
 
-    if (FileOps::kindOf (target, aside, &ours) == Kind::missing || ! ours)
-        return;
+    for (const auto& name : FileOps::listNames (target))
+        if (const auto text = name.toText();
+            text && text->startsWith (shared + "-") && text->length() == shared.length() + 1 + stagingSuffixLength)
+            names.push_back (name);
 
-    if (FileOps::kindOf (target, bundleFileName) == Kind::missing)
-        FileOps::renameNoReplace (target, aside, target, bundleFileName);
-    else if (staging != nullptr)
-        FileOps::renameNoReplace (target, aside, *staging, "old");
+    for (const auto& aside : names)
+    {
+        const auto setAside = FileOps::identityOf (target, aside);
+
+        if (! setAside.valid)
+            continue;
+
+        if (! StateFolder::wasMade (state, bundleFileName, Made::setAside, target, aside))
+        {
+            // A set-aside name claimed the same way, for a rename that a power
+            // cut undid or a disk lost: empty, it holds nothing to keep or to put back.
+            if (FileOps::isUnusedClaim (target, aside))
+            {
+                FileOps::deleteTree (target, aside);
+                continue;
+            }
+
+            if (! isFolderOfOursAlone (target, aside))
+                continue;
+        }
+
+        // In the staging folder under its own name, which no other entry there has.
+        const bool moved = FileOps::kindOf (target, bundleFileName) == Kind::missing
+                               ? FileOps::renameNoReplace (target, aside, target, bundleFileName) == Rename::done
+                               : staging != nullptr && FileOps::renameNoReplace (target, aside, *staging, aside) == Rename::done;
+
+        if (moved)
+            StateFolder::forgetMade (state, bundleFileName, Made::setAside, setAside);
+    }
 }
 
 /** Puts the old bundle set aside at aside back at the bundle path, if it is
@@ -157,13 +233,23 @@ void putBackSetAside (const Handle& target, const Handle& staging, const juce::S
         FileOps::renameNoReplace (target, bundleFileName, target, aside);
 }
 
-/** The staging folder of one run: created locked, emptied and removed at the end. */
+/** The staging folder of one run: created locked and recorded as ours in the
+    state folder, emptied and removed at the end. */
 struct Staging
 {
-    Staging (const Handle& targetFolder, const juce::String& bundleFileName)
+    Staging (const Handle& targetFolder, const Handle& stateFolder, const juce::String& bundleFile)
         : target (targetFolder),
-          folder (FileOps::createStagingFolder (target, stagingPrefix (bundleFileName), name))
+          state (stateFolder),
+          bundleFileName (bundleFile),
+          folder (FileOps::createStagingFolder (target, stagingPrefix (bundleFileName), name)),
+          identity (folder ? FileOps::identityOf (folder) : FileOps::Identity())   // keeps a failure's error for the log
     {
+        // Unrecorded, a leftover of a killed run would stay for good.
+        if (folder && state && ! StateFolder::recordMade (state, bundleFileName, Made::staging, identity))
+        {
+            FileOps::removeFolder (target, name, folder);
+            folder = Handle();
+        }
     }
 
     ~Staging()   { remove(); }
@@ -177,12 +263,14 @@ struct Staging
 
         const bool removed = FileOps::deleteContents (folder) && FileOps::removeFolder (target, name, folder);
         folder = Handle();
-        return removed;
+        return removed && StateFolder::forgetMade (state, bundleFileName, Made::staging, identity);
     }
 
     const Handle& target;
-    juce::String name;
+    const Handle& state;
+    juce::String bundleFileName, name;
     Handle folder;
+    FileOps::Identity identity;
 
     JUCE_DECLARE_NON_COPYABLE (Staging)
 };
@@ -400,8 +488,8 @@ bool makeStagedDurable (const Handle& target, const Handle& staging, const juce:
     When something that is not provably ours holds that name, this run sets
     aside under a name of its own instead (runSuffix), so such an object never
     blocks installs for good; only the shared name is put back at start. */
-bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juce::String& bundleFileName,
-                          const juce::String& runSuffix)
+bool replaceInTwoRenames (const Handle& target, const Handle& state, const Handle& staging,
+                          const juce::String& bundleFileName, const juce::String& runSuffix)
 {
     auto aside = setAsideName (bundleFileName);
 
@@ -411,8 +499,20 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
         FileOps::Identity setAside;
         bool oldSetAside = false;
 
-        if (FileOps::kindOf (target, bundleFileName) != Kind::missing)
+        // Once it is no longer at the name it was set aside under, its record goes.
+        const auto forgetIfMoved = [&]
         {
+            if (setAside.valid && FileOps::identityOf (target, aside) != setAside)
+                StateFolder::forgetMade (state, bundleFileName, Made::setAside, setAside);
+        };
+
+        if (const auto old = FileOps::identityOf (target, bundleFileName); old.valid)
+        {
+            // Recorded before the rename: a run killed right after it leaves
+            // the old bundle set aside and provably ours.
+            if (state && ! StateFolder::recordMade (state, bundleFileName, Made::setAside, old))
+                return false;
+
             auto result = FileOps::renameNoReplace (target, bundleFileName, target, aside);
 
             if (result == Rename::exists)
@@ -423,45 +523,80 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
                 result = FileOps::renameNoReplace (target, bundleFileName, target, aside);
             }
 
-            // A file in it is open (a host, Explorer, a reader): that lasts
-            // until they close it, and the bundle stays as it is.
-            if (result == Rename::inUse)
-                return false;
-
             if (result != Rename::done)
-                continue;
+            {
+                StateFolder::forgetMade (state, bundleFileName, Made::setAside, old);
+
+                // Taken meanwhile: look again. A file in it open (a host,
+                // Explorer, a reader) lasts until they close it, and the
+                // bundle stays as it is; anything else is the disk's failure.
+                if (result == Rename::exists)
+                    continue;
+
+                return false;
+            }
 
             oldSetAside = true;
-            setAside = FileOps::identityOf (target, aside);
+            setAside = old;
+
+            // Only what we looked at may wait there: anything else goes back.
+            if (FileOps::identityOf (target, aside) != old)
+            {
+                StateFolder::forgetMade (state, bundleFileName, Made::setAside, old);
+                FileOps::renameNoReplace (target, aside, target, bundleFileName);
+                return false;
+            }
 
             if (auto& between = installerHooks().betweenRenames)
                 between();
         }
 
-        const auto placed = FileOps::renameNoReplace (staging, bundleFileName, target, bundleFileName);
+        const auto staged = FileOps::identityOf (staging, bundleFileName);
+        auto placed = FileOps::renameNoReplace (staging, bundleFileName, target, bundleFileName);
+
+        // Nothing of the old bundle goes unless the disk shows the new one in
+        // its place: a rename reported done is not yet a bundle in place.
+        if (placed == Rename::done && FileOps::identityOf (target, bundleFileName) != staged)
+        {
+            if (FileOps::isUnusedClaim (target, bundleFileName))
+                FileOps::deleteTree (target, bundleFileName);
+
+            placed = Rename::failed;
+        }
 
         if (placed == Rename::done && ! oldSetAside)
             return true;
 
         if (placed == Rename::done)
         {
-            // The old bundle goes with the staging folder, if it is still what we set aside.
+            // The old bundle goes with the staging folder. Where it cannot be
+            // moved there, it waits set aside, recorded, for the next run.
             const Name old ("old-" + bundleFileName);
-            const bool oldInStaging = takeIfExpected (target, aside, staging, old, setAside);
+
+            if (! takeIfExpected (target, aside, staging, old, setAside))
+                return false;
 
             // The renames on the disk before any deletion: a filesystem may
             // write a later change in one folder before an earlier one in
             // another, and the old bundle must not lose files where it stands.
-            if (oldInStaging && durableAtAll() && ! FileOps::sync (target))
+            if (durableAtAll() && ! FileOps::sync (target))
                 return false;
 
-            if (! oldInStaging || FileOps::deleteWhole (staging, old))
-                return true;
+            bool keptWhole = true;
+
+            if (FileOps::deleteWhole (staging, old, &keptWhole))
+                return StateFolder::forgetMade (state, bundleFileName, Made::setAside, setAside);
+
+            // Part of it gone (a failing disk): the new bundle stays, the rest of
+            // the old one goes with the staging folder.
+            if (! keptWhole)
+                return false;
 
             // A host holds a module of the old bundle, which can be renamed but
             // not deleted: the new one makes way and the old one is back, whole,
             // so that no module stays where a host scans. Set aside again
-            // first, so that a run killed in between finds it there.
+            // first (its record is still there), so that a run killed in
+            // between finds it there.
             RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
 
             if (FileOps::renameNoReplace (staging, old, target, aside) != Rename::done)
@@ -475,11 +610,14 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
                  && FileOps::renameNoReplace (staging, "new", target, bundleFileName) != Rename::done)
                 putBackSetAside (target, staging, bundleFileName, aside, setAside);
 
+            forgetIfMoved();
             return false;
         }
 
         if (oldSetAside)
             putBackSetAside (target, staging, bundleFileName, aside, setAside);
+
+        forgetIfMoved();
 
         if (placed != Rename::exists)
             return false;
@@ -490,7 +628,7 @@ bool replaceInTwoRenames (const Handle& target, const Handle& staging, const juc
 
 /** Puts the staged bundle at the bundle path in one step where the filesystem
     can; afterwards the old bundle, if there was one, sits in the staging folder. */
-bool replaceBundle (const Handle& target, const Handle& staging, const juce::String& bundleFileName,
+bool replaceBundle (const Handle& target, const Handle& state, const Handle& staging, const juce::String& bundleFileName,
                     const juce::String& runSuffix)
 {
     if (auto& before = installerHooks().beforeReplacing)
@@ -507,7 +645,7 @@ bool replaceBundle (const Handle& target, const Handle& staging, const juce::Str
             return result == Rename::done;
     }
 
-    return replaceInTwoRenames (target, staging, bundleFileName, runSuffix);
+    return replaceInTwoRenames (target, state, staging, bundleFileName, runSuffix);
 }
 
 //==============================================================================
@@ -515,9 +653,11 @@ bool replaceBundle (const Handle& target, const Handle& staging, const juce::Str
     its way to the disk. Holds the target and staging folders until finished. */
 struct StagedInstall
 {
-    explicit StagedInstall (const juce::String& name) : bundleFileName (name) {}
+    StagedInstall (const juce::String& name, const Handle& stateFolder) : bundleFileName (name), state (stateFolder) {}
 
     juce::String bundleFileName;
+    const Handle& state;
+    Handle lock;                        // this bundle name's, in the state folder: one run at a time
     Handle target;
     std::unique_ptr<Staging> staging;   // declared after target: it refers to it
     WrittenFiles written;               // closed before the staging folder goes
@@ -527,10 +667,10 @@ struct StagedInstall
 
 /** Extracts the format's archive into a fresh staging folder. Without a staged
     bundle (a failure), nothing of it is left but the target folder. */
-std::unique_ptr<StagedInstall> stageInstall (const juce::File& folder, const juce::String& bundleFileName,
+std::unique_ptr<StagedInstall> stageInstall (const juce::File& folder, const Handle& state, const juce::String& bundleFileName,
                                              const PayloadArchive& payload, EntryWriter& writer)
 {
-    auto install = std::make_unique<StagedInstall> (bundleFileName);
+    auto install = std::make_unique<StagedInstall> (bundleFileName, state);
 
     if (payload.data == nullptr || payload.size == 0)
     {
@@ -538,17 +678,16 @@ std::unique_ptr<StagedInstall> stageInstall (const juce::File& folder, const juc
         return install;
     }
 
-    if (! (install->target = FileOps::openTargetFolder (folder, true)))
-    {
-        RunLog::noteFailure (RunLog::Step::openTarget, {});
+    FileOps::PathReport report;
+
+    if (! (install->target = openTarget (folder, true, report)))
         return install;
-    }
 
     const auto& target = install->target;
-    restoreSetAsideBundle (target, bundleFileName);
-    removeStagingLeftovers (target, bundleFileName);
+    restoreSetAsideBundle (target, state, bundleFileName);
+    removeStagingLeftovers (target, state, bundleFileName);
 
-    install->staging = std::make_unique<Staging> (target, bundleFileName);
+    install->staging = std::make_unique<Staging> (target, state, bundleFileName);
     const auto& staging = install->staging->folder;
 
     if (! staging)
@@ -558,7 +697,7 @@ std::unique_ptr<StagedInstall> stageInstall (const juce::File& folder, const juc
         return install;
     }
 
-    restoreSetAsideBundle (target, bundleFileName, &staging);
+    restoreSetAsideBundle (target, state, bundleFileName, &staging);
 
     if (! extractInto (payload, staging, bundleFileName, writer, install->written)
          || FileOps::kindOf (staging, bundleFileName) == Kind::missing)
@@ -592,46 +731,44 @@ bool finishInstall (StagedInstall& install)
     const auto& name = install.bundleFileName;
     const auto timedSync = [] (auto&& sync) { const PartTimer timer (&InstallerHooks::Timings::sync); return sync(); };
 
-    // Success is what the disk holds: the staged bundle moved out of the staging
-    // folder to the bundle path, synced there. Another run may have put its own
-    // whole bundle in place since; that is no failure of this one.
+    // Success is what the disk holds: the very object staged at the bundle path,
+    // synced there, and the old bundle deleted with the staging folder.
     const auto staged = FileOps::identityOf (staging, name);
-    const auto placed = [&] { return staged.valid && (FileOps::identityOf (target, name) == staged
-                                      || FileOps::identityOf (staging, name) != staged); };
+    const auto placed = [&] { return staged.valid && FileOps::identityOf (target, name) == staged; };
     const auto failed = [] (RunLog::Step step, const juce::String& path) { RunLog::noteFailure (step, path); return false; };
 
     const bool ok = (timedSync ([&] { return makeStagedDurable (target, staging, name, install.written); }) || failed (RunLog::Step::sync, name))
-                     && (replaceBundle (target, staging, name, install.staging->name.getLastCharacters (stagingSuffixLength))
+                     && (replaceBundle (target, install.state, staging, name, install.staging->name.getLastCharacters (stagingSuffixLength))
                           || failed (RunLog::Step::swap, name))
                      && (placed() || failed (RunLog::Step::verify, name))
                      && (! durableAtAll() || timedSync ([&] { return FileOps::sync (target); }) || failed (RunLog::Step::sync, {}));
 
-    install.staging.reset();   // the old bundle, or the staged one that did not get in
-    return ok;
+    // The old bundle, or the staged one that did not get in. One that stays
+    // waits, hidden, for the next run, and this one says so.
+    const bool removed = install.staging->remove();
+    install.staging.reset();
+    return ok && (removed || failed (RunLog::Step::remove, name));
 }
 
 /** Moves the bundle into a fresh staging folder in one rename and deletes it
     there: a killed run leaves the whole bundle or none at the bundle path. */
-bool uninstallFormat (const juce::File& folder, const juce::String& bundleFileName)
+bool uninstallFormat (const juce::File& folder, const Handle& state, const juce::String& bundleFileName)
 {
     FileOps::PathReport report;
-    const auto target = FileOps::openTargetFolder (folder, false, &report);
+    const auto target = openTarget (folder, false, report);
 
     // A folder we cannot open may still hold the bundle: only a path that is
-    // not there counts as uninstalled.
+    // not there, in folders no one else can change, counts as uninstalled.
     if (! target)
-    {
-        RunLog::noteFailure (RunLog::Step::openTarget, {});
-        return report.missing && ! report.untrustedLink;
-    }
+        return report.missing && ! report.untrustedLink && report.changeableByOthers.isEmpty();
 
-    restoreSetAsideBundle (target, bundleFileName);
-    removeStagingLeftovers (target, bundleFileName);
+    restoreSetAsideBundle (target, state, bundleFileName);
+    removeStagingLeftovers (target, state, bundleFileName);
 
     if (FileOps::kindOf (target, bundleFileName) == Kind::missing)
         return true;
 
-    Staging staging (target, bundleFileName);
+    Staging staging (target, state, bundleFileName);
 
     if (! staging.folder)
     {
@@ -639,7 +776,7 @@ bool uninstallFormat (const juce::File& folder, const juce::String& bundleFileNa
         return false;
     }
 
-    restoreSetAsideBundle (target, bundleFileName, &staging.folder);
+    restoreSetAsideBundle (target, state, bundleFileName, &staging.folder);
 
     if (FileOps::renameNoReplace (target, bundleFileName, staging.folder, bundleFileName) != Rename::done)
     {
@@ -660,10 +797,15 @@ bool uninstallFormat (const juce::File& folder, const juce::String& bundleFileNa
 
     // A module a host has loaded can be renamed but not deleted: then the
     // bundle goes back, whole, and the user closes the host and runs again.
-    if (! FileOps::deleteWhole (staging.folder, bundleFileName))
+    // Part of it deleted (a failing disk), it never goes back: the rest goes
+    // with the staging folder, now or in a later run.
+    if (bool keptWhole = true; ! FileOps::deleteWhole (staging.folder, bundleFileName, &keptWhole))
     {
         RunLog::noteFailure (RunLog::Step::remove, bundleFileName);
-        FileOps::renameNoReplace (staging.folder, bundleFileName, target, bundleFileName);
+
+        if (keptWhole)
+            FileOps::renameNoReplace (staging.folder, bundleFileName, target, bundleFileName);
+
         return false;
     }
 
@@ -687,12 +829,23 @@ bool processSelectedFormats (PerFormat<bool>& selection,
                              const PerFormat<juce::File>& folders,
                              const juce::String& productName,
                              const PerFormat<PayloadArchive>& payloads,
-                             PerFormat<FormatOutcome>* outcomes)
+                             PerFormat<FormatOutcome>* outcomes,
+                             const RunState& runState)
 {
     bool processedAny = false;
     bool allSucceeded = true;
     EntryWriter writer;   // shared by the formats
     PerFormat<RunLog::Failure> failures;
+
+    // A state folder others could change is no better than none: then nothing
+    // is locked or recorded, and nothing left behind counts as ours. One that
+    // cannot be made or opened (a failing disk) fails every format.
+    juce::String stateProblem;
+    bool stateUntrusted = false;
+    const auto state = runState.folder == juce::File() ? Handle() : StateFolder::open (runState.folder, &stateProblem, &stateUntrusted);
+
+    if (stateUntrusted)
+        stateProblem = {};
 
     // Files another program keeps holding are waited for at most this long in
     // all: the window that runs this stays frozen no longer.
@@ -744,24 +897,39 @@ bool processSelectedFormats (PerFormat<bool>& selection,
         bool ok = false;
         const RunLog::FailureScope scope (failures[index]);
 
+        const auto name = bundleName (productName, k);
+        FileOps::Lock locked = FileOps::Lock::taken;
+        Handle lock;
+
+        if (state && ! runState.callerHoldsLocks)
+            lock = StateFolder::lockBundle (state, name, locked);
+
         if (bundle == juce::File())
         {
             RunLog::noteFailure (RunLog::Step::openTarget, {}, 0);
             formatProcessed (k, uninstall, false);
         }
+        else if (stateProblem.isNotEmpty() || locked != FileOps::Lock::taken)
+        {
+            RunLog::noteRefusal (RunLog::Step::openTarget, {},
+                                 stateProblem.isNotEmpty() ? stateProblem
+                                 : locked == FileOps::Lock::busy ? "another run is installing or removing " + name
+                                                                 : "the lock of " + name + " could not be taken");
+            formatProcessed (k, uninstall, false);
+        }
         else
         {
             const auto& folder = folders[index];
-            const auto name = bundleName (productName, k);
 
             if (uninstall)
             {
-                ok = uninstallFormat (folder, name);
+                ok = uninstallFormat (folder, state, name);
                 formatProcessed (k, true, ok);
             }
             else
             {
-                auto staged = stageInstall (folder, name, payloads[index], writer);
+                auto staged = stageInstall (folder, state, name, payloads[index], writer);
+                staged->lock = std::move (lock);
                 finishPending();
                 pending = std::move (staged);
                 pendingFormat = k;
@@ -777,19 +945,32 @@ bool processSelectedFormats (PerFormat<bool>& selection,
     return processedAny && allSucceeded;
 }
 
-void restoreSetAsideBundles (const PerFormat<juce::File>& folders, const juce::String& productName)
+void restoreSetAsideBundles (const PerFormat<juce::File>& folders, const juce::String& productName,
+                             const RunState& runState)
 {
+    // Only what a run recorded in the state folder is put back.
+    if (runState.folder == juce::File())
+        return;
+
+    const auto state = StateFolder::open (runState.folder);
     const FileOps::BusyWaitBudget busyWaits (busyWaitPerFormatMs);
 
     for (int k = 0; k < numFormats; ++k)
     {
         const auto& folder = folders[(size_t) k];
+        const auto name = bundleName (productName, k);
+        FileOps::Lock locked;
+        FileOps::PathReport report;
 
-        if (folder == juce::File())
+        if (folder == juce::File() || ! state)
             continue;
 
-        if (const auto target = FileOps::openTargetFolder (folder, false))
-            restoreSetAsideBundle (target, bundleName (productName, k));
+        // A run at work on this bundle will see to it itself.
+        const auto lock = runState.callerHoldsLocks ? Handle() : StateFolder::lockBundle (state, name, locked);
+
+        if (runState.callerHoldsLocks || lock)
+            if (const auto target = FileOps::openTargetFolder (folder, false, &report); target && report.changeableByOthers.isEmpty())
+                restoreSetAsideBundle (target, state, name);
     }
 }
 

@@ -23,7 +23,8 @@ namespace
     }
 
     /** Paths and texts in a line: control characters (a name may hold a line
-        feed) shown as \xNN, so one line stays one line. */
+        feed), C1 ones included, shown as \xNN and the Unicode line and
+        paragraph separators as \uNNNN, so one line stays one line. */
     juce::String printable (const juce::String& text)
     {
         juce::String result;
@@ -33,8 +34,10 @@ namespace
         {
             const auto c = p.getAndAdvance();
 
-            if (c < 0x20 || c == 0x7f)
+            if (c < 0x20 || (c >= 0x7f && c <= 0x9f))
                 result << "\\x" << juce::String::toHexString ((int) c).paddedLeft ('0', 2);
+            else if (c == 0x2028 || c == 0x2029)
+                result << "\\u" << juce::String::toHexString ((int) c);
             else
                 result << juce::String::charToString (c);
         }
@@ -117,6 +120,17 @@ void noteFailure (Step step, const juce::String& pathBelowTarget, int systemErro
                                                                  juce::File::getSeparatorChar());
     failure->systemError = systemErrorCode != 0 ? systemErrorText (systemErrorCode) : juce::String();
     failure->systemErrorCode = systemErrorCode;
+}
+
+void noteRefusal (Step step, const juce::String& pathBelowTarget, const juce::String& reason)
+{
+    auto* failure = currentFailure();
+
+    if (failure == nullptr || failure->noted)
+        return;
+
+    noteFailure (step, pathBelowTarget, 0);
+    failure->systemError = reason;
 }
 
 void noteCause (Cause cause)

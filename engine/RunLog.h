@@ -80,6 +80,9 @@ void noteFailure (Step, const juce::String& pathBelowTarget);
 /** The same with an error code of the system's own (errno, or a Windows error). */
 void noteFailure (Step, const juce::String& pathBelowTarget, int systemErrorCode);
 
+/** Notes a failure whose reason is ours, not a system error: a refusal. */
+void noteRefusal (Step, const juce::String& pathBelowTarget, const juce::String& reason);
+
 /** Notes why the current format cannot finish now; only the first cause counts. */
 void noteCause (Cause);
 

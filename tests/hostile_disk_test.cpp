@@ -4,8 +4,10 @@
 #include "Installer.h"
 #include "InstallerHooks.h"
 #include "PeVersion.h"
+#include "RunLog.h"
 #include "Status.h"
 #include "support/ChildProcess.h"
+#include "support/MadeRecords.h"
 #include "support/PeFixture.h"
 #include "support/TempFolder.h"
 #include "support/ZipFixture.h"
@@ -17,11 +19,20 @@
  #include <fstream>
  #include <map>
  #include <sstream>
+ #include <atomic>
+ #include <chrono>
+ #include <csignal>
+ #include <iostream>
  #include <grp.h>
+ #include <sys/inotify.h>
+ #include <sys/mman.h>
  #include <sys/mount.h>
+ #include <sys/prctl.h>
  #include <sys/stat.h>
  #include <sys/wait.h>
  #include <unistd.h>
+ #include <fcntl.h>
+ #include <cstdio>
 
 namespace
 {
@@ -144,10 +155,10 @@ struct Payload
     }
 };
 
-bool runVst3 (const juce::File& folder, bool uninstall, const Payload& payload)
+bool runVst3 (const juce::File& folder, bool uninstall, const Payload& payload, const juce::File& state = {})
 {
     PerFormat<bool> selection { true, false, false };
-    return processSelectedFormats (selection, uninstall, { folder, {}, {} }, "Velquin", payload.payloads());
+    return processSelectedFormats (selection, uninstall, { folder, {}, {} }, "Velquin", payload.payloads(), nullptr, { state });
 }
 
 bool becomeNobody()
@@ -179,7 +190,358 @@ struct RawRemoval
         GTEST_SKIP() << m;                                     \
     else                                                       \
         EXPECT_EQ (m, "")
+//==============================================================================
+// Races against another user: nobody, with the folder's group as its only
+// other group, swaps names in a folder that group may change, at the moment
+// it sees them. Each round lays the folder out afresh and runs root once; a
+// round counts as a win when something of root's that is not ours changed.
+constexpr gid_t attackerGroup = 4242;
+constexpr int raceRounds = 2000;
+
+/** Counters the attacker and the test share across the fork. */
+struct RaceBoard
+{
+    std::atomic<int> round { 0 };   ///< the round root is in; the attacker strikes once per round
+    std::atomic<int> swaps { 0 };
+    std::atomic<bool> ready { false };
+};
+
+RaceBoard* makeRaceBoard()
+{
+    auto* memory = mmap (nullptr, sizeof (RaceBoard), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    return memory == MAP_FAILED ? nullptr : new (memory) RaceBoard();
+}
+
+/** Forks the attacker: user nobody, member of attackerGroup, dying with us. */
+pid_t startAttacker (RaceBoard& board, const std::function<void (RaceBoard&)>& attack)
+{
+    const auto pid = fork();
+
+    if (pid == 0)
+    {
+        const gid_t groups[] = { attackerGroup };
+
+        if (setgroups (1, groups) != 0 || setgid (65534) != 0 || setuid (65534) != 0
+             || prctl (PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() == 1)
+            _exit (1);
+
+        attack (board);
+        _exit (0);
+    }
+
+    // The attacker is watching before the first round.
+    for (int i = 0; i < 5000 && ! board.ready.load(); ++i)
+        usleep (1000);
+
+    return pid;
+}
+
+/** Ends the attacker; empty when it was still racing, as it must be. */
+std::string stopAttacker (pid_t pid)
+{
+    int status = 0;
+    kill (pid, SIGKILL);
+    waitpid (pid, &status, 0);
+    return WIFSIGNALED (status) && WTERMSIG (status) == SIGKILL ? "" : "the attacker stopped before our kill: its set-up failed";
+}
+
+/** Runs rounds until the bound or the first win; "rounds R, wins W" and what the win was. */
+std::string race (const char* name, RaceBoard& board, const std::function<void()>& layOut,
+                  const std::function<void()>& runRoot, const std::function<std::string()>& lost)
+{
+    int rounds = 0, wins = 0;
+    std::string what;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (60);
+
+    for (; rounds < raceRounds && wins == 0 && std::chrono::steady_clock::now() < deadline; ++rounds)
+    {
+        layOut();
+        board.round.store (rounds + 1);
+        runRoot();
+
+        if (what = lost(); ! what.empty())
+            ++wins;
+    }
+
+    std::cout << "[   RACE   ] " << name << ": rounds " << rounds << ", wins " << wins << ", swaps " << board.swaps.load()
+              << (wins > 0 ? " (round " + std::to_string (rounds) + ": " + what + ")" : std::string()) << std::endl;
+
+    return wins == 0 ? std::string() : "the attacker won round " + std::to_string (rounds) + ": " + what;
+}
+
+/** Waits, spinning, for a name to be created in the folder the descriptor watches; true for a match. */
+bool sawCreated (int watch, const std::string& prefix, std::string& name)
+{
+    alignas (inotify_event) char buffer[4096];
+    const auto n = read (watch, buffer, sizeof (buffer));
+
+    for (ssize_t at = 0; at < n;)
+    {
+        const auto* event = reinterpret_cast<const inotify_event*> (buffer + at);
+
+        if (event->len > 0 && std::string (event->name).rfind (prefix, 0) == 0)
+        {
+            name = event->name;
+            return true;
+        }
+
+        at += (ssize_t) (sizeof (inotify_event) + event->len);
+    }
+
+    return false;
+}
 } // namespace
+
+//==============================================================================
+// A target folder of group 4242, mode 0775: a member swaps root's fresh
+// staging folder with another product's root-owned bundle the moment it sees
+// the staging name. Root must never fill, chmod or delete that bundle.
+TEST (HostileDisk, AStagingNameSwappedForAnotherBundleInAGroupFolder)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the other user";
+
+    TempFolder temp;
+    const Payload payload;
+
+    SKIP_OR_EXPECT_EMPTY (inChild ([&]() -> std::string
+    {
+        if (auto failure = enterPrivateTmpfs (temp.get().getFullPathName().toRawUTF8(), "64m"); ! failure.empty())
+            return failure;
+
+        auto* board = makeRaceBoard();
+        const auto folder = temp["plugins"];
+        const auto plugins = folder.getFullPathName().toStdString();
+
+        if (board == nullptr || ! makeFolders (plugins) || chown (plugins.c_str(), 0, attackerGroup) != 0 || chmod (plugins.c_str(), 0775) != 0)
+            return "could not lay out the group's folder";
+
+        const auto attacker = startAttacker (*board, [&] (RaceBoard& b)
+        {
+            const int watch = inotify_init1 (IN_NONBLOCK | IN_CLOEXEC);
+
+            if (watch < 0 || inotify_add_watch (watch, plugins.c_str(), IN_CREATE) < 0)
+                return;
+
+            b.ready = true;
+            std::string name;
+
+            for (;;)
+                if (sawCreated (watch, ".Velquin.vst3.oh-staging-", name)
+                     && renameat2 (AT_FDCWD, (plugins + "/" + name).c_str(), AT_FDCWD, (plugins + "/Other.vst3").c_str(), RENAME_EXCHANGE) == 0)
+                    ++b.swaps;
+        });
+
+        RawTree other;
+
+        const auto layOut = [&]
+        {
+            std::error_code error;
+
+            for (auto& entry : fs::directory_iterator (plugins))
+                fs::remove_all (entry.path(), error);
+
+            layOutBundle (plugins + "/Other.vst3", "other");
+            other = under (rawTree (plugins), "Other.vst3", true);
+        };
+
+        // Other.vst3 is whole wherever the attacker left it: under some name, as it was.
+        const auto lost = [&]() -> std::string
+        {
+            const auto now = rawTree (plugins);
+
+            for (auto& [path, record] : now)
+            {
+                if (path.find ('/') != std::string::npos)
+                    continue;
+
+                RawTree moved;
+
+                for (auto& [p, r] : under (now, path, true))
+                    moved["Other.vst3" + p.substr (path.size())] = r;
+
+                if (moved == other)
+                    return {};
+            }
+
+            return "Other.vst3 changed:" + differences (other, under (now, "Other.vst3", true));
+        };
+
+        auto result = race ("staging name swapped", *board, layOut, [&] { runVst3 (folder, false, payload); }, lost);
+
+        if (auto stopped = stopAttacker (attacker); ! stopped.empty())
+            result += stopped;
+
+        return result;
+    }, 120));
+}
+
+// The configured folder shared/plugins is missing below shared, of group 4242
+// and mode 0775, beside root's private shared/secret (0700). A member swaps
+// plugins with secret the moment root makes plugins: root must never open up
+// the private folder nor install into it.
+TEST (HostileDisk, APrivateFolderSwappedForOneRootMakesOnTheWay)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the other user";
+
+    TempFolder temp;
+    const Payload payload;
+
+    SKIP_OR_EXPECT_EMPTY (inChild ([&]() -> std::string
+    {
+        if (auto failure = enterPrivateTmpfs (temp.get().getFullPathName().toRawUTF8(), "64m"); ! failure.empty())
+            return failure;
+
+        auto* board = makeRaceBoard();
+        const auto shared = temp["shared"].getFullPathName().toStdString();
+
+        if (board == nullptr || ! makeFolders (shared) || chown (shared.c_str(), 0, attackerGroup) != 0 || chmod (shared.c_str(), 0775) != 0)
+            return "could not lay out the group's folder";
+
+        // Spins on the exchange: it fails until root has made plugins, then
+        // succeeds at once. One swap a round.
+        const auto attacker = startAttacker (*board, [&] (RaceBoard& b)
+        {
+            b.ready = true;
+            const auto plugins = shared + "/plugins", secret = shared + "/secret";
+
+            for (int struck = 0;;)
+            {
+                if (b.round.load() == struck)
+                    continue;
+
+                if (renameat2 (AT_FDCWD, plugins.c_str(), AT_FDCWD, secret.c_str(), RENAME_EXCHANGE) == 0)
+                {
+                    struck = b.round.load();
+                    ++b.swaps;
+                }
+            }
+        });
+
+        RawTree secret;
+
+        const auto layOut = [&]
+        {
+            std::error_code error;
+
+            for (auto& entry : fs::directory_iterator (shared))
+                fs::remove_all (entry.path(), error);
+
+            makeFolders (shared + "/secret", 0, 0700);
+            writeRaw (shared + "/secret/key", "the key");
+            chmod ((shared + "/secret/key").c_str(), 0600);
+            secret = under (rawTree (shared), "secret", true);
+        };
+
+        // The private folder, under whichever name, is as it was: 0700, holding the key alone.
+        const auto lost = [&]() -> std::string
+        {
+            const auto now = rawTree (shared);
+
+            for (auto* name : { "secret", "plugins" })
+            {
+                RawTree found;
+
+                for (auto& [p, r] : under (now, name, true))
+                    found["secret" + p.substr (std::string (name).size())] = r;
+
+                if (found == secret)
+                    return {};
+            }
+
+            std::string all;
+
+            for (auto& [p, r] : now)
+                all += " " + p + " (" + r.substr (0, r.find (' ')) + ")";
+
+            return "the private folder changed; now:" + all;
+        };
+
+        const auto folder = temp["shared/plugins"];
+        auto result = race ("folder made on the way swapped", *board, layOut, [&] { runVst3 (folder, false, payload); }, lost);
+
+        if (auto stopped = stopAttacker (attacker); ! stopped.empty())
+            result += stopped;
+
+        return result;
+    }, 120));
+}
+
+//==============================================================================
+// Folders others may change without the sticky bit, on the configured path or
+// at its end: every install and uninstall is refused, changes nothing at all,
+// and its log line names the folder, who may change it and its mode. A sticky
+// folder every user may write, as /tmp is, is not refused.
+TEST (HostileDisk, FoldersOthersMayChangeAreRefusedByName)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to give folders to others";
+
+    const struct
+    {
+        const char* what;
+        const char* configured;   ///< below the temporary folder
+        const char* changeable;   ///< the folder whose rights are set; nullptr: none
+        uid_t owner;
+        gid_t group;
+        mode_t mode;
+        const char* who;          ///< nullptr: not refused
+    } rows[] = {
+        { "the target, group-writable",           "plugins",        "plugins", 0,     attackerGroup, 0775,  "group 4242 (mode 0775)" },
+        { "the target, set-group-id and group-writable", "plugins", "plugins", 0,     attackerGroup, 02775, "group 4242 (mode 2775)" },
+        { "the target, world-writable",           "plugins",        "plugins", 0,     0,             0777,  "every user (mode 0777)" },
+        { "the target, a user's own",             "plugins",        "plugins", 65534, 65534,         0755,  "user nobody (mode 0755)" },
+        { "a folder holding the target",          "shared/plugins", "shared",  0,     attackerGroup, 0775,  "group 4242 (mode 0775)" },
+        { "a folder holding a missing target",    "shared/new/vst3", "shared", 0,     attackerGroup, 0775,  "group 4242 (mode 0775)" },
+        { "the target, sticky and world-writable", "plugins",       "plugins", 0,     0,             01777, nullptr },
+        { "a sticky folder holding the target",   "shared/plugins", "shared",  0,     0,             01777, nullptr },
+    };
+
+    const Payload payload;
+
+    for (auto& row : rows)
+    {
+        SCOPED_TRACE (row.what);
+        TempFolder temp;
+        const auto base = temp.get().getFullPathName().toStdString();
+        const auto folder = temp[row.configured];
+        const auto changeable = base + "/" + row.changeable;
+
+        ASSERT_TRUE (makeFolders (base + "/shared"));
+
+        if (std::string (row.configured).find ("new") == std::string::npos)
+        {
+            ASSERT_TRUE (makeFolders (folder.getFullPathName().toStdString()));
+            ASSERT_TRUE (layOutBundle (folder.getFullPathName().toStdString() + "/Velquin.vst3", "old"));
+        }
+
+        ASSERT_EQ (chown (changeable.c_str(), row.owner, row.group), 0);
+        ASSERT_EQ (chmod (changeable.c_str(), row.mode), 0);
+
+        const auto before = rawTree (base);
+
+        for (const bool uninstall : { false, true })
+        {
+            juce::String line;
+            RunLog::setSystemCall ([&] (RunLog::Event, const juce::String& l) { line = l; });
+            const bool ok = runVst3 (folder, uninstall, payload, temp["state"]);
+            RunLog::setSystemCall ([] (RunLog::Event, const juce::String&) {});
+
+            if (row.who == nullptr)
+            {
+                EXPECT_TRUE (ok) << line;
+                continue;
+            }
+
+            EXPECT_FALSE (ok);
+            EXPECT_EQ (differences (under (before, "state", false), under (rawTree (base), "state", false)), "");
+            EXPECT_TRUE (line.endsWith ("failed at open target, the folder itself: the folder " + juce::String (changeable)
+                                        + " can be changed by " + row.who + "; fix its permissions"))
+                << line;
+        }
+    }
+}
 
 //==============================================================================
 // Names that are not UTF-8, in the target folder, inside our old bundle and
@@ -222,13 +584,14 @@ TEST (HostileDisk, NamesThatAreNotTextAreNeverOurs)
                 {
                     ASSERT_TRUE (makeFolders (target + "/" + leftover + "/" + name, 0, 0700));
                     ASSERT_TRUE (writeRaw (target + "/" + leftover + "/" + name + "/" + name, "partial"));
+                    ASSERT_TRUE (recordAsMade (temp["state"], "Velquin.vst3", StateFolder::Made::staging, folder.getChildFile (leftover)));
                 }
 
                 const auto before = rawTree (target);
 
                 const auto message = inChild ([&]() -> std::string
                 {
-                    return runVst3 (folder, uninstall, payload) ? "" : "the run reported failure";
+                    return runVst3 (folder, uninstall, payload, temp["state"]) ? "" : "the run reported failure";
                 }, 60);
 
                 EXPECT_EQ (message, "");
@@ -256,10 +619,17 @@ TEST (HostileDisk, NamesThatAreNotTextAreNeverOurs)
 }
 
 //==============================================================================
-// In a folder every user can write (no sticky bit), another user renames two
-// root-owned bundles of another product to our set-aside and staging names.
-// Start-up, installs (in one step and in two renames) and an uninstall leave
-// both where they are; the installs and the uninstall still succeed.
+// A folder every user may add to (sticky, so that only owners rename or delete
+// what is in it): another user moves a root-owned file in from a folder of
+// theirs under our VST3 set-aside name, and hard-links a root-owned file in as
+// our CLAP set-aside (what any user can do where fs.protected_hardlinks is 0;
+// root makes the link here). They also move in root-owned folders they may
+// write to, each holding a root-only folder, under our AAX set-aside name and
+// a VST3 staging name, and mount a file system of theirs at another staging
+// name. Their owner is root, but no run of ours recorded them and they are not
+// root's alone on the folder's own disk: start-up, installs (in one step and
+// in two renames) and an uninstall leave all five where they are, and the
+// installs and the uninstall still succeed.
 TEST (HostileDisk, ObjectsOfOthersRenamedToOurNamesAreLeftAlone)
 {
     if (geteuid() != 0)
@@ -274,22 +644,44 @@ TEST (HostileDisk, ObjectsOfOthersRenamedToOurNamesAreLeftAlone)
             return failure;
 
         const auto folder = temp["shared"];
+        const auto state = temp["state"];
         const auto shared = folder.getFullPathName().toStdString();
+        const auto elsewhere = temp["elsewhere"].getFullPathName().toStdString();
 
-        if (! makeFolders (shared, 0, 0777)
-             || ! layOutBundle (shared + "/Other.vst3", "other")
-             || ! layOutBundle (shared + "/Another.vst3", "another"))
+        if (! makeFolders (shared, 0, 01777) || ! makeFolders (elsewhere, 0, 0777)
+             || ! writeRaw (elsewhere + "/other.bin", "another product's module")
+             || ! writeRaw (temp["root-only.bin"].getFullPathName().toStdString(), "root's own file")
+             || link (temp["root-only.bin"].getFullPathName().toRawUTF8(), (shared + "/.Velquin.clap.oh-aside").c_str()) != 0)
             return "could not lay out the shared folder";
+
+        const char* const plantedFolders[] = { ".Velquin.aaxplugin.oh-aside", ".Velquin.vst3.oh-staging-Plant1" };
+
+        for (auto* name : plantedFolders)
+            if (! makeFolders (elsewhere + "/" + name + "/root-only", 0, 0755) || ! makeFolders (elsewhere + "/" + name, 0, 0777)
+                 || ! writeRaw (elsewhere + "/" + name + "/root-only/file", "root's own"))
+                return "could not lay out the folders to move in";
 
         const auto planted = asNobody ([&]() -> std::string
         {
-            return rename ((shared + "/Other.vst3").c_str(), (shared + "/.Velquin.vst3.oh-aside").c_str()) == 0
-                    && rename ((shared + "/Another.vst3").c_str(), (shared + "/.Velquin.vst3.oh-staging-AAAAAA").c_str()) == 0
+            for (auto* name : plantedFolders)
+                if (rename ((elsewhere + "/" + name).c_str(), (shared + "/" + name).c_str()) != 0)
+                    return "nobody could not move a folder in";
+
+            return rename ((elsewhere + "/other.bin").c_str(), (shared + "/.Velquin.vst3.oh-aside").c_str()) == 0
                        ? "" : "nobody could not rename";
         });
 
         if (! planted.empty())
             return planted;
+
+        // A user's own mount at a staging name whose root claims to be root's
+        // alone (FUSE lets its owner say so): a tmpfs stands in for it.
+        const auto mounted = shared + "/.Velquin.vst3.oh-staging-Mount1";
+
+        if (! asNobody ([&]() -> std::string { return mkdir (mounted.c_str(), 0700) == 0 ? "" : "no"; }).empty()
+             || mount ("tmpfs", mounted.c_str(), "tmpfs", 0, "size=1m,mode=0755") != 0
+             || ! writeRaw (mounted + "/theirs", "on their own file system"))
+            return "could not mount a tmpfs at a staging name";
 
         const auto before = rawTree (shared);
         std::string failures;
@@ -298,28 +690,33 @@ TEST (HostileDisk, ObjectsOfOthersRenamedToOurNamesAreLeftAlone)
         {
             const auto now = rawTree (shared);
 
-            for (auto* name : { ".Velquin.vst3.oh-aside", ".Velquin.vst3.oh-staging-AAAAAA" })
+            for (auto* name : { ".Velquin.vst3.oh-aside", ".Velquin.clap.oh-aside", plantedFolders[0], plantedFolders[1],
+                                ".Velquin.vst3.oh-staging-Mount1" })
                 if (under (now, name, true) != under (before, name, true))
                     failures += std::string (step) + ": " + name + " changed;" + differences (under (before, name, true), under (now, name, true));
+
+            for (auto* bundle : { "Velquin.clap", "Velquin.aaxplugin" })
+                if (now.count (bundle) != 0)
+                    failures += std::string (step) + ": what was planted was put in place as " + bundle + "; ";
         };
 
-        restoreSetAsideBundles ({ folder, {}, {} }, "Velquin");
+        restoreSetAsideBundles ({ folder, folder, folder }, "Velquin", { state });
         check ("start");
 
-        if (! runVst3 (folder, false, payload))
+        if (! runVst3 (folder, false, payload, state))
             failures += "install failed; ";
 
         check ("install");
 
         installerHooks().forceTwoRenames = true;
 
-        if (! runVst3 (folder, false, payload))
+        if (! runVst3 (folder, false, payload, state))
             failures += "install in two renames failed; ";
 
         installerHooks() = {};
         check ("install in two renames");
 
-        if (! runVst3 (folder, true, payload))
+        if (! runVst3 (folder, true, payload, state))
             failures += "uninstall failed; ";
 
         check ("uninstall");
@@ -517,8 +914,9 @@ TEST (HostileDisk, AnOldBundleMovedInIsNeverSynced)
     ASSERT_TRUE (layOutBundle (target + "/Velquin.vst3", "current"));
     ASSERT_TRUE (layOutBundle (target + "/.Velquin.vst3.oh-aside", "set aside"));
     ASSERT_EQ (mkfifo ((target + "/.Velquin.vst3.oh-aside/Contents/pipe").c_str(), 0600), 0);
+    ASSERT_TRUE (recordAsMade (temp["state"], "Velquin.vst3", StateFolder::Made::setAside, folder.getChildFile (".Velquin.vst3.oh-aside")));
 
-    EXPECT_TRUE (runVst3 (folder, false, payload));
+    EXPECT_TRUE (runVst3 (folder, false, payload, temp["state"]));
 
     const auto after = rawTree (target);
     EXPECT_EQ (under (after, "Velquin.vst3", true).count ("Velquin.vst3/Contents/x86_64-win/Velquin.vst3"), 1u);

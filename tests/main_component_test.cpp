@@ -94,7 +94,7 @@ TEST (MainComponent, StartPutsBackABundleThatAKilledRunSetAside)
     const auto bundle = bundlePath (folders[0], Product::displayName(), 0);
 
     PerFormat<bool> vst3 { true, false, false };
-    ASSERT_TRUE (processSelectedFormats (vst3, false, folders, Product::displayName()));
+    ASSERT_TRUE (processSelectedFormats (vst3, false, folders, Product::displayName(), embeddedPayloads(), nullptr, { paths.stateFolder }));
     const auto before = bundle.findChildFiles (juce::File::findFilesAndDirectories, true).size();
     ASSERT_GT (before, 0);
 
@@ -105,7 +105,7 @@ TEST (MainComponent, StartPutsBackABundleThatAKilledRunSetAside)
         installerHooks().forceTwoRenames = true;
         installerHooks().betweenRenames = [] { raise (SIGKILL); };
         PerFormat<bool> again { true, false, false };
-        processSelectedFormats (again, false, folders, Product::displayName());
+        processSelectedFormats (again, false, folders, Product::displayName(), embeddedPayloads(), nullptr, { paths.stateFolder });
         _exit (0);
     }
 

@@ -55,7 +55,7 @@ struct Replacement
     {
         PerFormat<bool> selection { true, false, false };
         PerFormat<PayloadArchive> payloads { PayloadArchive { archive.getData(), archive.getSize() }, {}, {} };
-        return processSelectedFormats (selection, uninstall, { target, temp["CLAP"], temp["AAX"] }, "Velquin", payloads);
+        return processSelectedFormats (selection, uninstall, { target, temp["CLAP"], temp["AAX"] }, "Velquin", payloads, nullptr, { temp["state"] });
     }
 
     juce::StringArray namesInTarget() const

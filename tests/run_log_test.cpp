@@ -157,20 +157,45 @@ TEST (RunLog, OneLinePerFormatWithTheFailure)
 }
 
 // A line holds one line: a control character in a path is shown, not written.
+// C1 controls (NEL ends a line for some readers, CSI starts a terminal
+// sequence) and the Unicode line and paragraph separators too.
 TEST (RunLog, ControlCharactersInPathsStayOnOneLine)
 {
+    const struct
+    {
+        juce::juce_wchar character;
+        const char* shown;
+    } rows[] = {
+        { 0x0a, "\\x0a" }, { 0x0d, "\\x0d" }, { 0x1b, "\\x1b" }, { 0x7f, "\\x7f" },
+        { 0x85, "\\x85" }, { 0x9b, "\\x9b" }, { 0x80, "\\x80" }, { 0x9f, "\\x9f" },
+        { 0x2028, "\\u2028" }, { 0x2029, "\\u2029" },
+    };
+
+    for (auto& row : rows)
+    {
+        SCOPED_TRACE (row.shown);
+        CapturedLog log;
+        RunLog::Failure failure;
+        failure.noted = true;
+        failure.step = RunLog::Step::swap;
+        failure.pathBelowTarget = "Velquin.vst3" + juce::String::charToString (row.character) + "fake line";
+
+        const auto folder = juce::File::getCurrentWorkingDirectory().getChildFile ("a" + juce::String::charToString (row.character) + "b");
+        RunLog::formatProcessed (0, false, folder, false, failure);
+
+        ASSERT_EQ (log.lines.size(), 1u);
+        EXPECT_EQ (log.lines[0].text, "VST3 install into " + folder.getFullPathName().replace (juce::String::charToString (row.character), row.shown)
+                                      + ": failed at swap, Velquin.vst3" + row.shown + "fake line");
+    }
+
+    // Text that only looks alike stays as it is.
     CapturedLog log;
     RunLog::Failure failure;
     failure.noted = true;
-    failure.step = RunLog::Step::swap;
-    failure.pathBelowTarget = "Velquin.vst3\nfake line";
-
-    const auto folder = juce::File::getCurrentWorkingDirectory().getChildFile ("a\rb");
-    RunLog::formatProcessed (0, false, folder, false, failure);
-
+    failure.pathBelowTarget = juce::String::fromUTF8 ("Velquin\xc2\xa0\xe2\x80\xa8x");   // no-break space, then U+2028
+    RunLog::formatProcessed (0, false, juce::File ("/p"), false, failure);
     ASSERT_EQ (log.lines.size(), 1u);
-    EXPECT_EQ (log.lines[0].text, "VST3 install into " + folder.getFullPathName().replace ("\r", "\\x0d")
-                                  + ": failed at swap, Velquin.vst3\\x0afake line");
+    EXPECT_TRUE (log.lines[0].text.endsWith (juce::String::fromUTF8 ("Velquin\xc2\xa0") + "\\u2028x")) << log.lines[0].text;
 }
 
 // A log that fails, or touches the system's last error, changes nothing the

@@ -10,7 +10,8 @@
  #include "InstallerHooks.h"
  #include "RunLog.h"
  #include "WindowsCalls.h"
- #include "support/TempFolder.h"
+ #include "support/MadeRecords.h"
+#include "support/TempFolder.h"
  #include "support/ZipFixture.h"
 
  #include <gtest/gtest.h>
@@ -146,7 +147,7 @@ struct Update
         PerFormat<PayloadArchive> payloads { PayloadArchive { archive.getData(), archive.getSize() }, {}, {} };
         PerFormat<FormatOutcome> outcomes;
         const auto ok = processSelectedFormats (selection, uninstall, { target, temp["CLAP"], temp["AAX"] }, "Velquin",
-                                                payloads, &outcomes);
+                                                payloads, &outcomes, { temp["state"] });
 
         if (failure != nullptr)
             *failure = outcomes[0].failure;
@@ -438,6 +439,7 @@ TEST (WindowsFileRules, AHeldLeftoverIsScheduledForRestartOnce)
     const auto leftover = u.target.getChildFile (".Velquin.vst3.oh-staging-AbC123");
     ASSERT_TRUE (leftover.createDirectory());
     ASSERT_TRUE (leftover.getChildFile ("Velquin.vst3").replaceWithText ("held"));
+    ASSERT_TRUE (recordAsMade (u.temp["state"], "Velquin.vst3", StateFolder::Made::staging, leftover));
     const auto held = FileId::of (leftover.getChildFile ("Velquin.vst3"));
 
     std::vector<std::wstring> scheduled;
@@ -481,6 +483,7 @@ TEST (WindowsFileRules, AHeldLeftoverStagingFolderIsNamedInTheRunLog)
     ASSERT_TRUE (u.run (false));
     const auto leftover = u.target.getChildFile (".Velquin.vst3.oh-staging-XyZ789");
     ASSERT_TRUE (leftover.createDirectory());
+    ASSERT_TRUE (recordAsMade (u.temp["state"], "Velquin.vst3", StateFolder::Made::staging, leftover));
     const auto h = CreateFileW (leftover.getFullPathName().toWideCharPointer(), FILE_LIST_DIRECTORY,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     ASSERT_NE (h, INVALID_HANDLE_VALUE);

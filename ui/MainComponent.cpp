@@ -41,7 +41,7 @@ MainComponent::MainComponent (SystemPaths paths, std::unique_ptr<Operation> oper
                      { settings.fromSettingsFile, settings.settingsFile, settings.ignoredBecause });
 
     // A replacement killed half-way left a bundle set aside: back in place before anything looks.
-    restoreSetAsideBundles (formatFolders, productName);
+    restoreSetAsideBundles (formatFolders, productName, { systemPaths.stateFolder });
 
     for (size_t i = 0; i < extraButtons.size(); ++i)
         extraButtons[i] = makeButton (extraNames[(int) i]);

@@ -36,6 +36,7 @@ public:
     virtual void start (const OperationRequest&, Done done) = 0;
 };
 
-/** The operation done in this process by the engine, with these archives:
-    the window that runs elevated (Windows) and the tests. */
-std::unique_ptr<Operation> inProcessOperation (PerFormat<PayloadArchive> payloads);
+/** The operation done in this process by the engine, with these archives and
+    the state folder of its locks and records (none: nothing locked or
+    recorded): the window that runs elevated (Windows) and the tests. */
+std::unique_ptr<Operation> inProcessOperation (PerFormat<PayloadArchive> payloads, juce::File stateFolder = {});

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <random>
 #include <set>
 #include <sys/stat.h>
@@ -89,7 +91,13 @@ namespace
         return ok;
     }
 
-    bool readNode (const std::string& path, Tree& tree, Ino ino, Ino& nextIno, std::string& error)
+    /** Each node's number by its path below the root, as writeTo kept them. */
+    using Numbers = std::map<std::string, Ino>;
+
+    std::string numbersFileOf (const std::string& path)   { return path + ".inodes"; }
+
+    bool readNode (const std::string& path, const std::string& below, const Numbers& numbers, Tree& tree, Ino ino, Ino& nextIno,
+                   std::string& error)
     {
         struct stat info;
 
@@ -151,10 +159,11 @@ namespace
 
         for (const auto& name : names)
         {
-            const auto child = nextIno++;
+            const auto known = numbers.find (below + "/" + name);
+            const auto child = known != numbers.end() ? known->second : nextIno++;
             tree.nodes[ino].entries[name] = child;
 
-            if (! readNode (path + "/" + name, tree, child, nextIno, error))
+            if (! readNode (path + "/" + name, below + "/" + name, numbers, tree, child, nextIno, error))
                 return false;
         }
 
@@ -179,7 +188,7 @@ std::string Tree::canonical() const
         }
 
         const auto& node = found->second;
-        text += path + (node.isFolder ? "\tfolder\t" : "\tfile\t") + std::to_string (node.mode) + "\t"
+        text += path + (node.isFolder ? "\tfolder\t" : "\tfile\t") + std::to_string (ino) + "\t" + std::to_string (node.mode) + "\t"
                 + std::to_string (node.uid) + ":" + std::to_string (node.gid);
 
         if (! node.isFolder)
@@ -198,15 +207,51 @@ std::string Tree::canonical() const
 bool Tree::writeTo (const std::string& path, std::string& error) const
 {
     std::set<Ino> written;
-    return writeNode (*this, rootIno, path, written, error);
+
+    if (! writeNode (*this, rootIno, path, written, error))
+        return false;
+
+    // A disk keeps its nodes' numbers across a power cut and a new mount.
+    std::string numbers;
+
+    const std::function<void (Ino, const std::string&)> add = [&] (Ino ino, const std::string& below)
+    {
+        for (const auto& [name, child] : nodes.at (ino).entries)
+        {
+            numbers += std::to_string (child) + "\t" + below + "/" + name + "\n";
+            add (child, below + "/" + name);
+        }
+    };
+
+    add (rootIno, "");
+    std::ofstream out (numbersFileOf (path));
+    out << numbers;
+
+    if (! out.flush())
+    {
+        error = systemError ("cannot write", numbersFileOf (path));
+        return false;
+    }
+
+    return true;
 }
 
 bool Tree::readFrom (const std::string& path, Tree& tree, std::string& error)
 {
     tree.nodes.clear();
+    Numbers numbers;
     Ino nextIno = rootIno + 1;
+    std::ifstream in (numbersFileOf (path));
 
-    if (! readNode (path, tree, rootIno, nextIno, error))
+    for (std::string line; std::getline (in, line);)
+    {
+        const auto tab = line.find ('\t');
+        const auto ino = (Ino) std::stoull (line.substr (0, tab));
+        numbers[line.substr (tab + 1)] = ino;
+        nextIno = std::max (nextIno, ino + 1);
+    }
+
+    if (! readNode (path, "", numbers, tree, rootIno, nextIno, error))
         return false;
 
     if (! tree.nodes[rootIno].isFolder)

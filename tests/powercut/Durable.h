@@ -48,13 +48,16 @@ struct Tree
 {
     std::map<Ino, Node> nodes;
 
-    /** The reachable tree in one text, times left out: equal texts, equal disks. */
+    /** The reachable tree in one text, numbers included, times left out: equal texts, equal disks. */
     std::string canonical() const;
 
-    /** Writes the reachable tree below path (a folder that must not exist), with modes, owners and times. */
+    /** Writes the reachable tree below path (a folder that must not exist), with
+        modes, owners and times, and each node's number in path + ".inodes". */
     bool writeTo (const std::string& path, std::string& error) const;
 
-    /** Reads the folder at path and all below it; files and folders only. */
+    /** Reads the folder at path and all below it; files and folders only. The
+        numbers come from path + ".inodes" where writeTo left one, as a disk
+        keeps them across a cut; the rest are given in order. */
     static bool readFrom (const std::string& path, Tree& tree, std::string& error);
 };
 

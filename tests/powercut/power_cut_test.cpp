@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iostream>
 #include <linux/fs.h>
+#include <map>
 #include <optional>
 #include <poll.h>
 #include <random>
@@ -21,6 +22,7 @@
 #include <stdexcept>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -278,6 +280,12 @@ PerFormat<juce::File> foldersBelow (const fs::path& root)
     return folders;
 }
 
+/** The runs' locks and records, on the same filesystem as the bundles. */
+RunState stateBelow (const fs::path& root)
+{
+    return { juce::File ((root / "state").string()) };
+}
+
 /** One operation on every format, as one run of the program does it. */
 struct Operation
 {
@@ -303,10 +311,11 @@ std::string runOperation (const Operation& op, const fs::path& root, const Versi
         const auto folders = foldersBelow (root);
 
         if (restoreFirst)
-            restoreSetAsideBundles (folders, productName);
+            restoreSetAsideBundles (folders, productName, stateBelow (root));
 
         PerFormat<bool> selection { true, true, true };
-        const bool ok = processSelectedFormats (selection, op.uninstall, folders, productName, payloadsOf (versions.newArchives));
+        const bool ok = processSelectedFormats (selection, op.uninstall, folders, productName, payloadsOf (versions.newArchives),
+                                                nullptr, stateBelow (root));
         return ok ? "" : "the run reported failure";
     }, 60);
 }
@@ -316,7 +325,7 @@ std::string restoreInChild (const fs::path& root)
 {
     return inChild ([&]() -> std::string
     {
-        restoreSetAsideBundles (foldersBelow (root), productName);
+        restoreSetAsideBundles (foldersBelow (root), productName, stateBelow (root));
         return {};
     }, 60);
 }
@@ -352,7 +361,8 @@ bool makeFirstDisk (const Operation& op, const fs::path& image, Versions& versio
     }
 
     all = { true, true, true };
-    return ! op.oldBundlesFirst || processSelectedFormats (all, false, foldersBelow (image), productName, payloadsOf (versions.oldArchives));
+    return ! op.oldBundlesFirst || processSelectedFormats (all, false, foldersBelow (image), productName, payloadsOf (versions.oldArchives),
+                                                           nullptr, stateBelow (image));
 }
 
 //==============================================================================
@@ -361,11 +371,12 @@ struct CutPoint
     std::string spec, what;
 };
 
-/** Every sync point, before and after it takes effect, and a few changes between. */
+/** Every sync point, before and after it takes effect, every rename, and a few other changes between. */
 std::vector<CutPoint> cutPointsOf (const fs::path& trace, unsigned randomChanges, std::uint64_t seed, unsigned& syncs, unsigned& changes)
 {
     std::vector<CutPoint> points;
     std::vector<std::string> changeLines;
+    std::set<unsigned> renames;
     std::ifstream in (trace);
     syncs = changes = 0;
 
@@ -387,13 +398,17 @@ std::vector<CutPoint> cutPointsOf (const fs::path& trace, unsigned randomChanges
         {
             changes = number;
             changeLines.push_back (what);
+
+            // Each move of an object a record vouches for, or of a bundle.
+            if (what.rfind ("rename ", 0) == 0 || what.rfind ("exchange ", 0) == 0)
+                renames.insert (number);
         }
     }
 
     std::mt19937_64 random (seed);
-    std::set<unsigned> picked;
+    std::set<unsigned> picked (renames);
 
-    while (changes > 0 && picked.size() < std::min<size_t> (randomChanges, changes))
+    while (changes > renames.size() && picked.size() < renames.size() + std::min<size_t> (randomChanges, changes - renames.size()))
         picked.insert (1 + (unsigned) (random() % changes));
 
     for (auto n : picked)
@@ -741,6 +756,58 @@ TEST (PowerCutFs, OnlyWhatWasSyncedSurvives)
         const auto disks = disksAfter (work, c.script);
         EXPECT_EQ (onlySynced (disks), c.expected);
     }
+}
+
+// A disk keeps each object's number across a cut and a new mount, as real
+// filesystems do: the records a run leaves name objects by it.
+TEST (PowerCutFs, ObjectsKeepTheirNumbersAcrossACut)
+{
+    SKIP_WITHOUT_FUSE();
+    TempFolder temp;
+    const fs::path work (temp.get().getFullPathName().toStdString());
+    const auto image = work / "first", mountPoint = work / "mnt", out = work / "cut";
+    fs::create_directories (image / "a");
+    fs::create_directories (mountPoint);
+    put (image / "a" / "old", "old");
+
+    const auto numberOf = [] (const fs::path& path)
+    {
+        struct stat info {};
+        return lstat (path.c_str(), &info) == 0 ? info.st_ino : (ino_t) 0;
+    };
+
+    std::map<std::string, ino_t> before;
+    {
+        PowerCutMount mount (mountPoint, { image, out, {}, "end", false, 4, 7 });
+        ASSERT_EQ (mount.error, "");
+
+        // Made after the mount, and moved: its number goes with it.
+        put (mountPoint / "a" / "new", "new", true);
+        renameWithFlags (mountPoint / "a" / "new", mountPoint / "a" / "moved", 0);
+        syncPath (mountPoint / "a");
+
+        for (const char* name : { "a", "a/old", "a/moved" })
+            before[name] = numberOf (mountPoint / name);
+
+        ASSERT_EQ (mount.finish (true), 0);
+    }
+
+    std::ifstream index (out / "index.txt");
+    size_t disks = 0;
+
+    for (std::string line; std::getline (index, line); ++disks)
+    {
+        SCOPED_TRACE (line);
+        PowerCutMount mount (mountPoint, { out / line.substr (0, line.find ('\t')), {}, {}, {} });
+        ASSERT_EQ (mount.error, "");
+
+        for (const auto& [name, number] : before)
+            EXPECT_EQ (numberOf (mountPoint / name), number) << name;
+
+        EXPECT_EQ (mount.finish (true), 0);
+    }
+
+    EXPECT_GT (disks, 0u);
 }
 
 // Beyond the syncs, the random disks keep each object's changes in order

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <set>
 #include <unistd.h>
 
 namespace
@@ -42,11 +43,11 @@ std::string withoutRandomSuffix (std::string path)
 struct FaultSeamAccess
 {
     /** Nonzero: fail with this errno instead of calling the system. */
-    static int next (const char* function, const std::string& path)
+    static int next (const char* function, const std::string& path, int fd)
     {
         auto& f = *active;
         const auto index = f.recorded.size();
-        f.recorded.push_back ({ function, withoutRandomSuffix (path), 0 });
+        f.recorded.push_back ({ function, withoutRandomSuffix (path), 0, fd });
 
         if (index != f.failIndex)
             return 0;
@@ -56,6 +57,9 @@ struct FaultSeamAccess
         return f.failError;
     }
 
+    static bool renameFlagsUnsupported()   { return active->renameFlagsUnsupported; }
+    static const auto& beforePlainRename() { return active->beforePlainRename; }
+
     static void result (long r)
     {
         if (r < 0 && active->recorded.back().error == 0)
@@ -63,10 +67,13 @@ struct FaultSeamAccess
     }
 
     template <typename Result, typename Call>
-    static Result run (const char* function, const std::string& path, Call&& call)
+    static Result run (const char* function, const std::string& path, Call&& call, int fd = -1)
     {
-        if (const auto error = next (function, path))
+        if (const auto error = next (function, path, fd))
         {
+            if (error == FaultInjection::lost)
+                return (Result) 0;
+
             errno = error;
             return (Result) -1;
         }
@@ -85,6 +92,9 @@ const PosixCalls::Calls real = PosixCalls::systemCalls();
 
 using S = FaultSeamAccess;
 
+/** Descriptors written through the seam and not yet closed. */
+std::set<int> written;
+
 int watchedMkdirat (int d, const char* n, mode_t m)
 {
     return S::run<int> ("mkdirat", pathAt (d, n), [&] { return real.mkdirat (d, n, m); });
@@ -97,12 +107,27 @@ int watchedOpenatCreating (int d, const char* n, int flags, mode_t m)
 
 int watchedRenameat (int fd, const char* f, int td, const char* t)
 {
-    return S::run<int> ("renameat", pathAt (fd, f) + " -> " + pathAt (td, t), [&] { return real.renameat (fd, f, td, t); });
+    return S::run<int> ("renameat", pathAt (fd, f) + " -> " + pathAt (td, t), [&]
+    {
+        if (const auto& before = S::beforePlainRename())
+            before (td, t);
+
+        return real.renameat (fd, f, td, t);
+    });
 }
 
 int watchedRenameat2 (int fd, const char* f, int td, const char* t, unsigned flags)
 {
-    return S::run<int> ("renameat2", pathAt (fd, f) + " -> " + pathAt (td, t), [&] { return real.renameat2 (fd, f, td, t, flags); });
+    return S::run<int> ("renameat2", pathAt (fd, f) + " -> " + pathAt (td, t), [&]
+    {
+        if (flags != 0 && S::renameFlagsUnsupported())
+        {
+            errno = EINVAL;
+            return -1;
+        }
+
+        return real.renameat2 (fd, f, td, t, flags);
+    });
 }
 
 int watchedUnlinkat (int d, const char* n, int flags)
@@ -117,7 +142,8 @@ int watchedFchmod (int fd, mode_t m)
 
 ssize_t watchedWrite (int fd, const void* data, size_t size)
 {
-    return S::run<ssize_t> ("write", pathOf (fd), [&] { return real.write (fd, data, size); });
+    written.insert (fd);
+    return S::run<ssize_t> ("write", pathOf (fd), [&] { return real.write (fd, data, size); }, fd);
 }
 
 int watchedFutimens (int fd, const struct timespec times[2])
@@ -127,7 +153,7 @@ int watchedFutimens (int fd, const struct timespec times[2])
 
 int watchedFsync (int fd)
 {
-    return S::run<int> ("fsync", pathOf (fd), [&] { return real.fsync (fd); });
+    return S::run<int> ("fsync", pathOf (fd), [&] { return real.fsync (fd); }, fd);
 }
 
 int watchedSyncfs (int fd)
@@ -137,14 +163,15 @@ int watchedSyncfs (int fd)
 
 int watchedClose (int fd)
 {
-    // Only the close of something written can lose data; a folder's or a
-    // reader's close is not a point at which the disk can fail us.
-    const auto flags = fcntl (fd, F_GETFL);
-
-    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY)
+    // Only the close of something written can lose data; a folder's, a
+    // reader's or a lock's close is not a point at which the disk can fail us.
+    if (written.erase (fd) == 0)
         return real.close (fd);
 
-    return S::run<int> ("close", pathOf (fd), [&] { return real.close (fd); });
+    // A failed close still frees the descriptor, as Linux's does.
+    const auto path = pathOf (fd);
+    const auto result = real.close (fd);
+    return S::run<int> ("close", path, [&] { return result; }, fd);
 }
 
 int watchedFlock (int fd, int operation)
@@ -163,6 +190,7 @@ FaultInjection::FaultInjection()
 
 FaultInjection::~FaultInjection()
 {
+    written.clear();
     PosixCalls::current = real;
     active = nullptr;
 }
@@ -175,5 +203,6 @@ void FaultInjection::failAt (size_t n, int error)
 
 std::string FaultInjection::describe (const Call& call)
 {
-    return call.function + " (" + call.path + ")" + (call.error != 0 ? std::string (": ") + strerrorname_np (call.error) : "");
+    return call.function + " (" + call.path + ")"
+           + (call.error == lost ? std::string (": lost") : call.error != 0 ? std::string (": ") + strerrorname_np (call.error) : "");
 }

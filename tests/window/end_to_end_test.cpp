@@ -102,7 +102,7 @@ namespace
         {
             run ("xdotool mousemove 1200 1000");
             beforeStart();
-            main = std::make_unique<MainComponent> (temp.systemPaths(), inProcessOperation (embeddedPayloads()));
+            main = std::make_unique<MainComponent> (temp.systemPaths(), inProcessOperation (embeddedPayloads(), temp.systemPaths().stateFolder));
             main->openLink = [] (const juce::URL&) { return LinkOpening::started; };
             main->setTopLeftPosition (0, 0);
             main->addToDesktop (0);
