@@ -231,9 +231,18 @@ Handle makeDurableFolder (int parent, const char* name)
     // this handle, never through the name.
     auto made = openFolderAt (parent, name);
 
-    if (! made.isValid() || ! isOwnedByUs (made) || ! isEmptyFolder (fd (made))
+    if (! made.isValid() || ! isOwnedByUs (made)
          || posix.fchmod (fd (made), folderMode) != 0 || posix.fsync (fd (made)) != 0 || posix.fsync (parent) != 0)
         return {};
+
+    // Another run of ours that found the name taken may have filled it already
+    // (two runs making the state folder at once): it is then used as one found
+    // there, under the checks for such folders, not as an empty one we made.
+    if (! isEmptyFolder (fd (made)))
+    {
+        errno = EEXIST;
+        return {};
+    }
 
     return made;
 }
