@@ -368,7 +368,7 @@ bool makeFirstDisk (const Operation& op, const fs::path& image, Versions& versio
 //==============================================================================
 struct CutPoint
 {
-    std::string spec, what;
+    std::string cut, what;
 };
 
 /** Every sync point, before and after it takes effect, every rename, and a few other changes between. */
@@ -525,7 +525,7 @@ void cutAtEverySyncPoint (const Operation& op)
         // out every disk the cut may leave, fails every request after it and
         // goes; what the run does after that reaches no disk.
         {
-            PowerCutMount mount (mountPoint, { image, out, {}, point.spec, op.noRenameFlags, subsets, seed + i });
+            PowerCutMount mount (mountPoint, { image, out, {}, point.cut, op.noRenameFlags, subsets, seed + i });
             ASSERT_EQ (mount.error, "");
             runOperation (op, mountPoint, versions);
             ASSERT_EQ (mount.finish (false), 0) << point.what << ": the run never got there, or the model failed (see above)";
