@@ -236,6 +236,17 @@ pid_t startAttacker (RaceBoard& board, const std::function<void (RaceBoard&)>& a
     return pid;
 }
 
+/** The entries below top, as if top were named as: a folder found again under another name. */
+RawTree underAs (const RawTree& tree, const std::string& top, const std::string& as)
+{
+    RawTree moved;
+
+    for (auto& [path, record] : under (tree, top, true))
+        moved[as + path.substr (top.size())] = record;
+
+    return moved;
+}
+
 /** Ends the attacker; empty when it was still racing, as it must be. */
 std::string stopAttacker (pid_t pid)
 {
@@ -355,24 +366,15 @@ TEST (HostileDisk, AStagingNameSwappedForAnotherBundleInAGroupFolder)
                 if (path.find ('/') != std::string::npos)
                     continue;
 
-                RawTree moved;
-
-                for (auto& [p, r] : under (now, path, true))
-                    moved["Other.vst3" + p.substr (path.size())] = r;
-
-                if (moved == other)
+                if (underAs (now, path, "Other.vst3") == other)
                     return {};
             }
 
             return "Other.vst3 changed:" + differences (other, under (now, "Other.vst3", true));
         };
 
-        auto result = race ("staging name swapped", *board, layOut, [&] { runVst3 (folder, false, payload); }, lost);
-
-        if (auto stopped = stopAttacker (attacker); ! stopped.empty())
-            result += stopped;
-
-        return result;
+        const auto result = race ("staging name swapped", *board, layOut, [&] { runVst3 (folder, false, payload); }, lost);
+        return result + stopAttacker (attacker);
     }, 120));
 }
 
@@ -441,12 +443,7 @@ TEST (HostileDisk, APrivateFolderSwappedForOneRootMakesOnTheWay)
 
             for (auto* name : { "secret", "plugins" })
             {
-                RawTree found;
-
-                for (auto& [p, r] : under (now, name, true))
-                    found["secret" + p.substr (std::string (name).size())] = r;
-
-                if (found == secret)
+                if (underAs (now, name, "secret") == secret)
                     return {};
             }
 
@@ -459,12 +456,8 @@ TEST (HostileDisk, APrivateFolderSwappedForOneRootMakesOnTheWay)
         };
 
         const auto folder = temp["shared/plugins"];
-        auto result = race ("folder made on the way swapped", *board, layOut, [&] { runVst3 (folder, false, payload); }, lost);
-
-        if (auto stopped = stopAttacker (attacker); ! stopped.empty())
-            result += stopped;
-
-        return result;
+        const auto result = race ("folder made on the way swapped", *board, layOut, [&] { runVst3 (folder, false, payload); }, lost);
+        return result + stopAttacker (attacker);
     }, 120));
 }
 
